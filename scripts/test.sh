@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds and runs every test.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+bash scripts/setup.sh
+cd build
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 120

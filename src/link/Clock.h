@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Timer.h"
+
+#include <memory>
+
+namespace trv {
+
+// Makes the timers that windows use, so tests can drive them by hand.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // `precise` asks for millisecond accuracy (the press-and-hold repeat).
+    virtual std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) = 0;
+};
+
+} // namespace trv

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "SerialPort.h"
+#include "SettingsStore.h"
+
+namespace trv {
+
+// Everything the windows reach outside the program through: the line, the store, timers and
+// message boxes. The real program passes the Qt implementations, tests pass fakes.
+struct Platform {
+    SerialPort& serial;
+    SettingsStore& store;
+    Clock& clock;
+    MessageBox& messages;
+};
+
+} // namespace trv

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <QString>
+
+namespace trv {
+
+// Port number and line speed in use or chosen, with the copies the settings dialog's Cancel
+// restores. One instance lives for the whole run.
+struct PortValues {
+    std::int16_t PortNo = 0;
+    std::uint8_t BaudCode = 0; // 96 means 9600 baud, 192 means 19200 baud
+    std::int16_t SavedPortNo = 0;
+    std::uint8_t SavedBaudCode = 0;
+};
+
+// The line settings text that a baud code selects.
+inline QString settingsTextFor(std::uint8_t baudCode) {
+    return baudCode == 96 ? QStringLiteral("9600,N,8,1") : QStringLiteral("19200,N,8,1");
+}
+
+// Settings store keys and the texts read when a key is absent.
+namespace StoreKey {
+inline const QString ComPort = QStringLiteral("ComPort");
+inline const QString BaudRate = QStringLiteral("BaudRate");
+inline const QString Adress = QStringLiteral("ADRESS");
+inline const QString ComPortDefault = QStringLiteral("DATAC");
+inline const QString BaudRateDefault = QStringLiteral("DATAb");
+inline const QString AdressDefault = QStringLiteral("DATAD");
+} // namespace StoreKey
+
+} // namespace trv

@@ -1,0 +1,100 @@
+#include "ProjectorLink.h"
+
+#include "EchoRule.h"
+#include "ReplyDecoder.h"
+
+namespace trv {
+
+ProjectorLink::ProjectorLink(SerialPort& serial, Clock& clock, QObject* parent)
+    : QObject(parent), serial_(serial), timer2_(clock.createTimer(10000, false)),
+      timer4_(clock.createTimer(10500, false)) {
+    connect(&serial_, &SerialPort::commEvent, this, &ProjectorLink::MSComm1_OnComm);
+    connect(timer2_.get(), &Timer::timeout, this, &ProjectorLink::Timer2_Timer);
+    connect(timer4_.get(), &Timer::timeout, this, &ProjectorLink::Timer4_Timer);
+}
+
+bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
+    if (mode == 1) {
+        text.insert(0, UnitAddress);
+        if (!serial_.write(text))
+            return false;
+        display_.rx.clear();
+        receiveBuffer_.clear();
+        const Echo echo = renderEcho(text);
+        showLegends(echo.ack, echo.cr, echo.space);
+        display_.tx = echo.text;
+        timer2_->setEnabled(true);
+        replyPending_ = 1;
+        timer4_->setEnabled(true);
+        emit displayChanged();
+        return true;
+    }
+    const Echo echo = renderEcho(text);
+    showLegends(echo.ack, echo.cr, echo.space);
+    display_.rx = echo.text;
+    if (auto status = decodeReply(commandText, display_.rx, text.size()))
+        display_.status = std::move(*status);
+    emit displayChanged();
+    return true;
+}
+
+void ProjectorLink::MSComm1_OnComm(int commEvent) {
+    if (commEvent != SerialPort::kCharactersReceived)
+        return;
+    std::string arrived = serial_.readAll();
+    if (arrived.empty())
+        return;
+    // Text that keeps arriving while nothing is sent would grow without end: start afresh
+    // rather than let one buffer outgrow what the line itself could hold.
+    if (receiveBuffer_.size() + arrived.size() > kReceiveLimit) {
+        receiveBuffer_.clear();
+        if (arrived.size() > kReceiveLimit)
+            arrived.erase(0, arrived.size() - kReceiveLimit);
+    }
+    receiveBuffer_ += arrived;
+    replyPending_ = 0;
+    Hyouji(receiveBuffer_, 2);
+}
+
+void ProjectorLink::Timer2_Timer() {
+    if (replyPending_ == 1)
+        display_.rx = " X X X X ";
+    timer2_->setEnabled(false);
+    display_.legendSpace = false;
+    display_.legendCr = false;
+    display_.legendAck = false;
+    receiveBuffer_.clear();
+    replyPending_ = 0;
+    emit displayChanged();
+}
+
+void ProjectorLink::Timer4_Timer() {
+    display_.tx.clear();
+    display_.rx.clear();
+    display_.status.clear();
+    timer4_->setEnabled(false);
+    emit displayChanged();
+}
+
+void ProjectorLink::resetExchange() {
+    replyPending_ = 0;
+    receiveBuffer_.clear();
+}
+
+void ProjectorLink::setTx(std::string text) {
+    display_.tx = std::move(text);
+    emit displayChanged();
+}
+
+void ProjectorLink::setRx(std::string text) {
+    display_.rx = std::move(text);
+    emit displayChanged();
+}
+
+void ProjectorLink::showLegends(bool ack, bool cr, bool space) {
+    display_.legendAck = display_.legendAck || ack;
+    display_.legendCr = display_.legendCr || cr;
+    display_.legendSpace = display_.legendSpace || space;
+}
+
+} // namespace trv

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "Clock.h"
+#include "SerialPort.h"
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace trv {
+
+// One exchange with the projector: sending with the unit address in front, the echo of both
+// directions, decoding of replies, and the reply-timeout and display-clearing timers.
+class ProjectorLink : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kReceiveLimit = 1024; // the line's input buffer size
+
+    // What the traffic displays and legends show.
+    struct Display {
+        std::string tx;     // Label11
+        std::string rx;     // Label12
+        std::string status; // Label25
+        bool legendAck = false;   // Label19
+        bool legendCr = false;    // Label28
+        bool legendSpace = false; // Label27
+        bool operator==(const Display&) const = default;
+    };
+
+    ProjectorLink(SerialPort& serial, Clock& clock, QObject* parent = nullptr);
+
+    // Mode 1 transmits `text` (rewritten with the unit address in front); any other mode shows
+    // `text` as received. Returns false when the port refused the write; then nothing but
+    // `text` has changed.
+    bool Hyouji(std::string& text, std::uint8_t mode);
+    void MSComm1_OnComm(int commEvent);
+    void Timer2_Timer();
+    void Timer4_Timer();
+
+    // The program-wide command text that panel senders fill and decoders read.
+    std::string commandText;
+    std::string UnitAddress;
+
+    SerialPort& serial() { return serial_; }
+    Timer& timer2() { return *timer2_; }
+    Timer& timer4() { return *timer4_; }
+    const Display& display() const { return display_; }
+    const std::string& receiveBuffer() const { return receiveBuffer_; }
+    bool replyPending() const { return replyPending_ != 0; }
+
+    // Field resets of the main window's load and of the end of a press-and-hold.
+    void resetExchange();
+    void clearReceiveBuffer() { receiveBuffer_.clear(); }
+    void setTx(std::string text);
+    void setRx(std::string text);
+
+signals:
+    void displayChanged();
+
+private:
+    void showLegends(bool ack, bool cr, bool space);
+
+    SerialPort& serial_;
+    std::unique_ptr<Timer> timer2_;
+    std::unique_ptr<Timer> timer4_;
+    Display display_;
+    std::string receiveBuffer_;
+    std::uint8_t replyPending_ = 0;
+};
+
+} // namespace trv

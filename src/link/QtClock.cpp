@@ -1,0 +1,11 @@
+#include "QtClock.h"
+
+#include "QtTimer.h"
+
+namespace trv {
+
+std::unique_ptr<Timer> QtClock::createTimer(int intervalMs, bool precise) {
+    return std::make_unique<QtTimer>(intervalMs, precise);
+}
+
+} // namespace trv

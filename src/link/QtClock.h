@@ -1,0 +1,13 @@
+#pragma once
+
+#include "Clock.h"
+
+namespace trv {
+
+// Clock whose timers are QTimers.
+class QtClock final : public Clock {
+public:
+    std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) override;
+};
+
+} // namespace trv

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "MessageBox.h"
+
+namespace trv {
+
+// MessageBox through QMessageBox.
+class QtMessageBox final : public MessageBox {
+public:
+    void warning(QWidget* parent, const QString& text, const QString& title,
+                 const QString& detail) override;
+};
+
+} // namespace trv

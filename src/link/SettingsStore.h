@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace trv {
+
+// The per-user store of the three start-up values (application "ZEKO", section "StartUP").
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // The stored text, or `fallback` when the key is absent or the store is unreadable.
+    virtual QString read(const QString& key, const QString& fallback) = 0;
+    // Creates or replaces the value; false when it could not be saved.
+    virtual bool write(const QString& key, const QString& value) = 0;
+};
+
+} // namespace trv

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "link/Platform.h"
+#include "link/PortValues.h"
+#include "link/ProjectorLink.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace trv {
+
+class Form2;
+class Form3;
+
+// The main window: the button panel, the traffic displays and the status line.
+class Form1 final : public QWidget {
+    Q_OBJECT
+public:
+    Form1(const Platform& platform, PortValues& values, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Runs the load and shows the window, or first the settings dialog when no port opened.
+    void start();
+    // True when the stored port opened; otherwise the settings dialog is showing, modally.
+    bool Form_Load();
+
+    void Command16_Click(); // END
+    void Command33_Click(); // COM
+    void Command74_Click(); // Command Table
+    void Cont_M_down();
+    void Cont_M_up();
+    void Timer1_Timer();
+    void Form_KeyDown(int keyCode, int shift);
+
+    ProjectorLink& link() { return link_; }
+    Timer& timer1() { return *timer1_; }
+    std::uint8_t holdIndex() const { return HoldIndex; }
+    std::int16_t holdBusy() const { return HoldBusy; }
+    Form2* settingsDialog() const;
+    Form3* console() const;
+
+    int outerHeightTwips() const;
+    void setOuterHeightTwips(int twips);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildPanel();
+    void sendClick(std::string_view command);
+    void holdPressed(int holdIndex);
+    void endLostHold();
+    void selectAddress(const QString& stored);
+    void placeOnScreen();
+    void showSettingsDialog(bool modal);
+    void consoleClosed();
+    void updateDisplays();
+
+    Platform platform_;
+    PortValues& values_;
+    ProjectorLink link_;
+    std::unique_ptr<Timer> timer1_;
+    std::uint8_t HoldIndex = 0;
+    std::int16_t HoldBusy = 0;
+
+    QLabel* label11_ = nullptr;
+    QLabel* label12_ = nullptr;
+    QLabel* label25_ = nullptr;
+    QLabel* label19_ = nullptr;
+    QLabel* label27_ = nullptr;
+    QLabel* label28_ = nullptr;
+    QFrame* frame15_ = nullptr;
+    QRadioButton* option1_ = nullptr;
+    QPointer<Form2> form2_;
+    QPointer<Form3> form3_;
+};
+
+} // namespace trv

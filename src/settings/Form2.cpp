@@ -1,0 +1,213 @@
+#include "Form2.h"
+
+#include "link/NumberRule.h"
+#include "link/PortMap.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <cmath>
+
+namespace trv {
+namespace {
+
+QRect twips(int left, int top, int width, int height) {
+    const auto px = [](int t) { return static_cast<int>(std::lround(t / 15.0)); };
+    return {px(left), px(top), px(width), px(height)};
+}
+
+} // namespace
+
+Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, MessageBox& messages,
+             QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      values_(values), serial_(serial), store_(store), messages_(messages) {
+    setObjectName(QStringLiteral("Form2"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("  COM PORT"));
+    setFixedSize(twips(0, 0, 3105, 4005).size());
+
+    auto* frame1 = new QGroupBox(QStringLiteral("Baud Rate"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    frame1->setGeometry(twips(360, 240, 2415, 615));
+    auto* frame2 = new QGroupBox(QStringLiteral("Com Port"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    frame2->setGeometry(twips(360, 1200, 1455, 2535));
+
+    struct OptionRow {
+        const char* name;
+        const char* caption;
+        int left, top, width, height;
+    };
+    const OptionRow baudRows[] = {{"Option1", "9600", 120, 180, 1575, 375},
+                                  {"Option2", "19200", 1320, 240, 975, 255}};
+    const OptionRow portRows[] = {{"Option3", "COM1", 180, 180, 1155, 315},
+                                  {"Option4", "COM2", 180, 540, 1095, 255},
+                                  {"Option5", "COM3", 180, 900, 975, 255},
+                                  {"Option6", "COM4", 180, 1260, 1215, 255},
+                                  {"Option7", "COM5", 180, 1620, 1335, 255}};
+    auto* baudGroup = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i) {
+        const OptionRow& row = baudRows[i];
+        auto* option = new QRadioButton(QString::fromLatin1(row.caption), frame1);
+        option->setObjectName(QString::fromLatin1(row.name));
+        option->setGeometry(twips(row.left, row.top, row.width, row.height));
+        baudGroup->addButton(option);
+        baudOptions_[i] = option;
+        const std::uint8_t code = i == 0 ? 96 : 192;
+        connect(option, &QRadioButton::toggled, this, [this, code](bool checked) {
+            if (checked)
+                values_.BaudCode = code;
+        });
+    }
+    auto* portGroup = new QButtonGroup(this);
+    for (int i = 0; i < 5; ++i) {
+        const OptionRow& row = portRows[i];
+        auto* option = new QRadioButton(QString::fromLatin1(row.caption), frame2);
+        option->setObjectName(QString::fromLatin1(row.name));
+        option->setGeometry(twips(row.left, row.top, row.width, row.height));
+        option->setToolTip(tr("Opens %1").arg(devicePathForPort(i + 1)));
+        portGroup->addButton(option);
+        portOptions_[i] = option;
+        const auto portNo = static_cast<std::int16_t>(i + 1);
+        connect(option, &QRadioButton::toggled, this, [this, portNo](bool checked) {
+            if (checked)
+                values_.PortNo = portNo;
+        });
+    }
+
+    text1_ = new QLineEdit(QStringLiteral("0"), frame2);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setGeometry(twips(180, 2040, 375, 270));
+    text1_->setToolTip(tr("Any port from 1 to 15"));
+    connect(text1_, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+    auto* label1 = new QLabel(QStringLiteral("OTHER"), frame2);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setGeometry(twips(600, 2100, 615, 255));
+    label1->setBuddy(text1_);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    ok->setGeometry(twips(2040, 1320, 735, 615));
+    ok->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, &Form2::Command1_Click);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("Command2"));
+    cancel->setGeometry(twips(2040, 2160, 735, 615));
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &Form2::Command2_Click);
+
+    QWidget::setTabOrder(text1_, baudOptions_[0]);
+    QWidget::setTabOrder(baudOptions_[0], baudOptions_[1]);
+    QWidget* previous = baudOptions_[1];
+    for (QRadioButton* option : portOptions_) {
+        QWidget::setTabOrder(previous, option);
+        previous = option;
+    }
+    QWidget::setTabOrder(previous, ok);
+    QWidget::setTabOrder(ok, cancel);
+
+    Form_Load();
+}
+
+void Form2::Form_Load() {
+    if (values_.PortNo >= 1 && values_.PortNo <= 5)
+        portOptions_[values_.PortNo - 1]->setChecked(true);
+    selectBaudOption();
+    text1_->setFocus();
+    text1_->setSelection(0, 1);
+}
+
+void Form2::selectBaudOption() {
+    if (values_.BaudCode == 96) {
+        serial_.setSettings(settingsTextFor(96));
+        baudOptions_[0]->setChecked(true);
+    } else {
+        serial_.setSettings(settingsTextFor(192));
+        baudOptions_[1]->setChecked(true);
+        values_.BaudCode = 192;
+    }
+}
+
+void Form2::Text1_Change(const QString& text) {
+    const std::optional<double> number = NumberRule::readWhole(text.toStdString());
+    if (number && NumberRule::inRange(*number, 1, 15)) {
+        values_.PortNo = static_cast<std::int16_t>(*number);
+        return;
+    }
+    if (text != QLatin1String("0")) {
+        text1_->setText(QStringLiteral("0"));
+        text1_->setCursorPosition(0);
+    }
+}
+
+void Form2::Command1_Click() {
+    serial_.setSettings(settingsTextFor(values_.BaudCode));
+    if (values_.PortNo < 1 || values_.PortNo > 15) {
+        warnRetry(tr("Choose a port from COM1 to COM15 first."));
+        return;
+    }
+    serial_.setPortNumber(values_.PortNo);
+    const SerialPort::OpenResult result = serial_.open();
+    if (!result.ok) {
+        warnRetry(result.reason);
+        return;
+    }
+    const bool stored =
+        store_.write(StoreKey::ComPort, QString::number(values_.PortNo)) &&
+        store_.write(StoreKey::BaudRate, QString::number(values_.BaudCode));
+    if (!stored) {
+        // The port is open and usable; only remembering it for the next start failed.
+        messages_.warning(this, tr("The port is open, but the settings could not be saved."),
+                          tr("Error"), QString());
+    }
+    close();
+    showMainWindow();
+}
+
+void Form2::Command2_Click() {
+    values_.PortNo = values_.SavedPortNo;
+    if (values_.PortNo >= 1 && values_.PortNo <= 15) {
+        values_.BaudCode = values_.SavedBaudCode;
+        selectBaudOption();
+        serial_.setPortNumber(values_.PortNo);
+        const SerialPort::OpenResult result = serial_.open();
+        if (!result.ok) {
+            warnRetry(result.reason);
+            return;
+        }
+        close();
+        showMainWindow();
+        return;
+    }
+    if (serial_.isOpen()) {
+        serial_.close();
+        close();
+    }
+    warnRetry(tr("No port was in use before; choose one and press OK."));
+}
+
+void Form2::warnRetry(const QString& detail) {
+    messages_.warning(this, QStringLiteral("Retry Comport"), QStringLiteral("Error"), detail);
+}
+
+void Form2::showMainWindow() {
+    QWidget* main = parentWidget();
+    if (main == nullptr)
+        return;
+    main->show();
+    main->raise();
+    main->activateWindow();
+}
+
+void Form2::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit finished();
+}
+
+} // namespace trv

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "link/MessageBox.h"
+#include "link/PortValues.h"
+#include "link/SerialPort.h"
+#include "link/SettingsStore.h"
+
+#include <QWidget>
+
+class QLineEdit;
+class QRadioButton;
+
+namespace trv {
+
+// The communication settings dialog: chooses the COM port and the line speed, opens the port
+// and stores the choice.
+class Form2 final : public QWidget {
+    Q_OBJECT
+public:
+    Form2(PortValues& values, SerialPort& serial, SettingsStore& store, MessageBox& messages,
+          QWidget* mainWindow);
+
+    void Command1_Click(); // OK
+    void Command2_Click(); // Cancel
+
+signals:
+    // The dialog has closed, whichever way.
+    void finished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Text1_Change(const QString& text);
+    void selectBaudOption();
+    void warnRetry(const QString& detail);
+    void showMainWindow();
+
+    PortValues& values_;
+    SerialPort& serial_;
+    SettingsStore& store_;
+    MessageBox& messages_;
+    QRadioButton* baudOptions_[2] = {};
+    QRadioButton* portOptions_[5] = {};
+    QLineEdit* text1_ = nullptr;
+};
+
+} // namespace trv

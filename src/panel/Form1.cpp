@@ -447,10 +447,16 @@ void Form1::consoleClosed() {
 }
 
 void Form1::updateDisplays() {
+    // A display line shows a few dozen characters; beyond its width the text is clipped, so
+    // laying out a longer echo at every arrival of a flood would be wasted work.
+    static constexpr std::size_t kShown = 256;
+    const auto shown = [](const std::string& s) {
+        return QString::fromLatin1(s.data(), qsizetype(std::min(s.size(), kShown)));
+    };
     const ProjectorLink::Display& display = link_.display();
-    label11_->setText(QString::fromLatin1(display.tx.data(), qsizetype(display.tx.size())));
-    label12_->setText(QString::fromLatin1(display.rx.data(), qsizetype(display.rx.size())));
-    label25_->setText(QString::fromLatin1(display.status.data(), qsizetype(display.status.size())));
+    label11_->setText(shown(display.tx));
+    label12_->setText(shown(display.rx));
+    label25_->setText(shown(display.status));
     label19_->setVisible(display.legendAck);
     label27_->setVisible(display.legendSpace);
     label28_->setVisible(display.legendCr);

@@ -1,0 +1,311 @@
+// Measures the panel's timing on this machine: hold cadence on the wire, a reception flood,
+// the cost of one arrival against the buffer length, and opening the command console.
+// Usage: trv-bench [--quick] [hold] [flood] [arrival] [console]
+// Prints one table; see bench/README.md.
+#include "console/Form3.h"
+#include "link/ProjectorLink.h"
+#include "link/QtClock.h"
+#include "link/QtMessageBox.h"
+#include "link/QtSerialPort.h"
+#include "link/SettingsStore.h"
+#include "panel/Form1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct MemoryStore final : trv::SettingsStore {
+    QString read(const QString& key, const QString& fallback) override {
+        if (key == QLatin1String("ComPort"))
+            return QStringLiteral("9");
+        if (key == QLatin1String("BaudRate"))
+            return QStringLiteral("192");
+        return fallback;
+    }
+    bool write(const QString&, const QString&) override { return true; }
+};
+
+// In-memory line for measuring the reception path without a device.
+struct NullSerial final : trv::SerialPort {
+    void setPortNumber(int) override {}
+    void setSettings(const QString&) override {}
+    OpenResult open() override { return {true, {}}; }
+    void close() override {}
+    bool isOpen() const override { return true; }
+    bool write(const std::string&) override { return true; }
+    std::string readAll() override { return std::exchange(pending, {}); }
+    std::string pending;
+};
+
+struct Pty {
+    int master = -1;
+    Pty() {
+        int slave = -1;
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        ::close(slave);
+        qputenv("ZEKO_COM9", name);
+    }
+    ~Pty() { ::close(master); }
+};
+
+// Runs the event loop, sleeping between events, for `ms` milliseconds.
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::ceil(p / 100.0 * double(v.size())) - 1);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void row(const char* what, const char* figure, const char* target) {
+    std::printf("| %-44s | %-26s | %-22s |\n", what, figure, target);
+}
+
+void holdCadence(int holdMs) {
+    Pty pty;
+    trv::QtSerialPort serial;
+    MemoryStore store;
+    trv::QtClock clock;
+    trv::QtMessageBox messages;
+    trv::PortValues values;
+    trv::Form1 form({serial, store, clock, messages}, values);
+    form.start();
+
+    std::vector<Clock::time_point> arrivals;
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        std::string line;
+        char buffer[256];
+        while (!stop) {
+            pollfd fd{pty.master, POLLIN, 0};
+            if (poll(&fd, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\r')
+                    arrivals.push_back(Clock::now());
+            }
+        }
+    });
+    spin(200);
+    QPushButton* zoomUp = form.findChild<QPushButton*>(QStringLiteral("Command30"));
+    QTest::mousePress(zoomUp, Qt::LeftButton);
+    spin(holdMs);
+    QTest::mouseRelease(zoomUp, Qt::LeftButton);
+    const auto released = Clock::now();
+    spin(500);
+    stop = true;
+    reader.join();
+
+    std::vector<double> intervals;
+    std::vector<double> deviations;
+    int afterRelease = 0;
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+        if (arrivals[i] > released + std::chrono::milliseconds(2))
+            ++afterRelease;
+        if (i > 0) {
+            const double ms =
+                std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count();
+            intervals.push_back(ms);
+            deviations.push_back(std::abs(ms - 100.0));
+        }
+    }
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.2f ms (%zu sends)", percentile(intervals, 50),
+                  arrivals.size());
+    row("hold cadence: median interval", figure, "100 ms");
+    std::snprintf(figure, sizeof figure, "%.2f ms", percentile(deviations, 99));
+    row("hold cadence: 99th percentile deviation", figure, "<= 2 ms");
+    std::snprintf(figure, sizeof figure, "%d", afterRelease);
+    row("hold cadence: sends after the release", figure, "0");
+}
+
+long residentKiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+struct FloodFigures {
+    double share;
+    long growth;
+};
+
+FloodFigures floodOnce(int seconds) {
+    Pty pty;
+    trv::QtSerialPort serial;
+    MemoryStore store;
+    trv::QtClock clock;
+    trv::QtMessageBox messages;
+    trv::PortValues values;
+    trv::Form1 form({serial, store, clock, messages}, values);
+    form.start();
+    form.setOuterHeightTwips(8100); // the receive display on screen, repainted at every arrival
+    form.findChild<QPushButton*>(QStringLiteral("Command44"))->click();
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        // 19200 baud, 10 bits a character: 1920 characters a second, sent every 10 ms.
+        const auto start = Clock::now();
+        std::size_t sent = 0;
+        char c = '!';
+        while (!stop) {
+            const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+            const auto due = static_cast<std::size_t>(elapsed * 1920);
+            std::string chunk;
+            while (sent + chunk.size() < due) {
+                chunk += c;
+                c = c == 'z' ? '!' : char(c + 1);
+            }
+            if (!chunk.empty() && ::write(pty.master, chunk.data(), chunk.size()) > 0)
+                sent += chunk.size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    spin(1000); // warm up: first allocations, font caches
+    const long rssBefore = residentKiB();
+    const double cpuBefore = threadCpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    spin(seconds * 1000);
+    const double cpu = threadCpuMs() - cpuBefore;
+    const double share = 100.0 * cpu / double(wall.elapsed());
+    const long growth = residentKiB() - rssBefore;
+    stop = true;
+    writer.join();
+    return {share, growth};
+}
+
+// The machine is shared: the median of three floods.
+void flood(int seconds) {
+    std::vector<double> shares;
+    std::vector<double> growths;
+    for (int run = 0; run < 3; ++run) {
+        const FloodFigures figures = floodOnce(seconds);
+        shares.push_back(figures.share);
+        growths.push_back(double(figures.growth));
+    }
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.2f %% (3 x %d s)", percentile(shares, 50), seconds);
+    row("flood 19200 baud: CPU share of one core", figure, "<= 3 %");
+    std::snprintf(figure, sizeof figure, "%.0f KiB (max %.0f)", percentile(growths, 50),
+                  percentile(growths, 100));
+    row("flood 19200 baud: resident memory growth", figure, "<= 1024 KiB");
+}
+
+void arrivalCost() {
+    NullSerial serial;
+    trv::QtClock clock;
+    trv::ProjectorLink link(serial, clock);
+    link.commandText = "CR0\r";
+    for (const std::size_t length : {0u, 256u, 512u, 1000u}) {
+        std::vector<double> samples;
+        for (int run = 0; run < 200; ++run) {
+            std::string fill(length, 'a');
+            serial.pending = fill;
+            std::string text = "C00\r";
+            link.Hyouji(text, 1);
+            if (length > 0)
+                link.MSComm1_OnComm(trv::SerialPort::kCharactersReceived);
+            serial.pending = "b";
+            const auto t0 = Clock::now();
+            link.MSComm1_OnComm(trv::SerialPort::kCharactersReceived);
+            samples.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        char what[64];
+        char figure[64];
+        std::snprintf(what, sizeof what, "one arrival, buffer of %zu characters", length);
+        std::snprintf(figure, sizeof figure, "%.1f us (median)", percentile(samples, 50));
+        row(what, figure, "bounded (<= 1024)");
+    }
+}
+
+void consoleOpening() {
+    NullSerial serial;
+    trv::QtClock clock;
+    trv::ProjectorLink link(serial, clock);
+    QWidget main;
+    std::vector<double> samples;
+    double first = 0;
+    for (int run = 0; run < 15; ++run) {
+        QElapsedTimer t;
+        t.start();
+        auto* console = new trv::Form3(link, &main);
+        console->show();
+        QCoreApplication::processEvents();
+        samples.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (run == 0)
+            first = samples.back();
+        delete console;
+    }
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.1f ms (first %.1f ms)", percentile(samples, 50),
+                  first);
+    row("console opening (window and 786 entries)", figure, "<= 30 ms");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    std::printf("| %-44s | %-26s | %-22s |\n", "measure", "figure", "target");
+    std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(28, '-').c_str(),
+                std::string(24, '-').c_str());
+    const auto wanted = [&](const char* section) {
+        for (int i = 1; i < argc; ++i) {
+            if (std::string(argv[i]) == section)
+                return true;
+        }
+        return argc == 1 || (argc == 2 && quick);
+    };
+    if (wanted("hold"))
+        holdCadence(quick ? 1000 : 5000);
+    if (wanted("flood"))
+        flood(quick ? 3 : 30);
+    if (wanted("arrival"))
+        arrivalCost();
+    if (wanted("console"))
+        consoleOpening();
+    return 0;
+}

@@ -86,6 +86,7 @@ double percentile(std::vector<double> v, double p) {
 
 void row(const char* what, const char* figure, const char* target) {
     std::printf("| %-44s | %-26s | %-22s |\n", what, figure, target);
+    std::fflush(stdout);
 }
 
 void holdCadence(int holdMs) {

@@ -417,7 +417,10 @@ void Form1::showSettingsDialog(bool modal) {
     if (modal) {
         form2_->setWindowModality(Qt::ApplicationModal);
         // On the start-up path the main window appears once the dialog has closed.
-        connect(form2_, &Form2::finished, this, [this] { show(); });
+        connect(form2_, &Form2::finished, this, [this] {
+            placeOnScreen();
+            show();
+        });
     }
     form2_->show();
     form2_->raise();

@@ -31,6 +31,10 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("  COM PORT"));
     setFixedSize(twips(0, 0, 3105, 4005).size());
+    // The frame's caption sits on its top border, leaving the space below it to the options.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
 
     auto* frame1 = new QGroupBox(QStringLiteral("Baud Rate"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));

@@ -1,0 +1,109 @@
+#include "sim/ProjectorModel.h"
+#include "sim/SimOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace trv::sim {
+namespace {
+
+using Power = ProjectorModel::Power;
+const std::string kAck = "\x06";
+
+ModelOptions with(int warmup, int cooldown = 5, int id = 1, std::string fault = {}) {
+    ModelOptions options;
+    options.warmupSeconds = warmup;
+    options.cooldownSeconds = cooldown;
+    options.id = id;
+    options.fault = std::move(fault);
+    return options;
+}
+
+TEST(ProjectorModel, PowerStateMachineOnTheClock) {
+    ProjectorModel model(with(5, 3));
+    EXPECT_EQ(model.handle("CR0", 0), "80\r");
+    EXPECT_EQ(model.handle("C00", 1000), kAck);
+    EXPECT_EQ(model.handle("CR0", 1001), "40\r");
+    EXPECT_EQ(model.handle("CR0", 5999), "40\r");
+    EXPECT_EQ(model.handle("CR0", 6000), "00\r");
+    EXPECT_EQ(model.handle("C00", 7000), kAck); // already on: stays on
+    EXPECT_EQ(model.power(7000), Power::On);
+    EXPECT_EQ(model.handle("C01", 8000), kAck);
+    EXPECT_EQ(model.handle("CR0", 10999), "20\r");
+    EXPECT_EQ(model.handle("CR0", 11000), "80\r");
+}
+
+TEST(ProjectorModel, FaultsOverrideTheStatus) {
+    EXPECT_EQ(ProjectorModel(with(5, 5, 1, "temp")).handle("CR0", 0), "08\r");
+    EXPECT_EQ(ProjectorModel(with(5, 5, 1, "lamp")).handle("CR0", 0), "21\r");
+    EXPECT_EQ(ProjectorModel(with(5, 5, 1, "power")).handle("CR0", 0), "10\r");
+}
+
+TEST(ProjectorModel, ReadsAndTheirForms) {
+    ProjectorModel model(with(0));
+    EXPECT_EQ(model.handle("CR1", 0), "1\r");
+    EXPECT_EQ(model.handle("C07", 0), kAck);
+    EXPECT_EQ(model.handle("CR1", 0), "3\r");
+    EXPECT_EQ(model.handle("CR3", 0), "01234\r");
+    EXPECT_EQ(model.handle("C00", 0), kAck);
+    EXPECT_EQ(model.handle("CR3", 2 * 3'600'000), "01236\r"); // grows while lit
+    EXPECT_EQ(model.handle("CR4", 0), "11\r");
+    model.handle("CF CEIL ON", 0);
+    EXPECT_EQ(model.handle("CR4", 0), "10\r");
+    model.handle("CF REAR ON", 0);
+    EXPECT_EQ(model.handle("CR4", 0), "00\r");
+    model.handle("CF CEIL OFF", 0);
+    EXPECT_EQ(model.handle("CR4", 0), "01\r");
+    const std::string temps = *model.handle("CR6", 0);
+    ASSERT_EQ(temps.size(), 18u);
+    EXPECT_EQ(temps[5], ' ');
+    EXPECT_EQ(temps[11], ' ');
+    EXPECT_EQ(temps.back(), '\r');
+    EXPECT_EQ(model.handle("CF LAMPMODE LAMP2", 0), kAck);
+    EXPECT_EQ(model.handle("CR7", 0), "000 LAMP2\r");
+    EXPECT_EQ(model.handle("CR LAMPMODE", 0), "000 LAMP2\r");
+    EXPECT_EQ(model.handle("CR CONT", 0), "000 0\r");
+}
+
+TEST(ProjectorModel, AcknowledgesEveryKnownCommandAndQueriesTheRest) {
+    ProjectorModel model({});
+    for (const char* command : {"C89", "C3C", "CF KEYDIS RC", "CF CONT 050", "CF TDOTS 1234",
+                                "CF PIPSIZE 1 2", "CF INPUT3 DIGITAL"})
+        EXPECT_EQ(model.handle(command, 0), kAck) << command;
+    for (const char* command : {"C99", "CF CONT 0%%", "CF CONT 0500", "cr0", "", "CR NOSUCH"})
+        EXPECT_EQ(model.handle(command, 0), "?\r") << command;
+}
+
+TEST(ProjectorModel, UnitAddresses) {
+    ProjectorModel model(with(0, 5, 2));
+    EXPECT_EQ(model.handle("A002CR0", 0), "80\r");
+    EXPECT_EQ(model.handle("A001CR0", 0), std::nullopt);
+    EXPECT_EQ(model.handle("A001C00", 0), std::nullopt);
+    EXPECT_EQ(model.power(0), Power::Standby); // another unit's command is not carried out
+    EXPECT_EQ(model.handle("AFFFC00", 0), std::nullopt);
+    EXPECT_EQ(model.power(0), Power::On); // but one for all units is
+    EXPECT_EQ(model.handle("A00", 0), std::nullopt);
+    EXPECT_EQ(model.handle("CR0", 0), "00\r");
+}
+
+TEST(SimOptions, ParsesAndRejects) {
+    std::string error;
+    auto options = SimOptions::parse({"--id", "3", "--baud", "19200", "--split", "--noise", "0.5",
+                                      "--hangup-after", "2.5", "--fault", "lamp"},
+                                     error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->model.id, 3);
+    EXPECT_EQ(options->baud, 19200);
+    EXPECT_TRUE(options->split);
+    EXPECT_DOUBLE_EQ(options->noise, 0.5);
+    EXPECT_DOUBLE_EQ(options->hangupAfter, 2.5);
+    EXPECT_EQ(options->model.fault, "lamp");
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--id", "5"}, {"--baud", "4800"}, {"--noise", "2"},
+          {"--fault", "fire"}, {"--delay"}, {"--what"}, {"--warmup", "-1"}}) {
+        EXPECT_FALSE(SimOptions::parse(bad, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+} // namespace
+} // namespace trv::sim

@@ -388,11 +388,16 @@ void Form1::closeEvent(QCloseEvent* event) {
     platform_.store.write(StoreKey::Adress, QString::fromStdString(link_.UnitAddress));
     if (link_.serial().isOpen())
         link_.serial().close();
-    // The dialog and the console work through this window; they go with it.
-    if (form2_)
+    // The dialog and the console work through this window; they go with it, without asking
+    // it to come back.
+    if (form2_) {
+        disconnect(form2_, nullptr, this, nullptr);
         form2_->close();
-    if (form3_)
+    }
+    if (form3_) {
+        disconnect(form3_, nullptr, this, nullptr);
         form3_->close();
+    }
     event->accept();
 }
 

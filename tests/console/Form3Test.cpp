@@ -168,8 +168,10 @@ TEST_F(ConsoleTest, ConsoleSendIsDecodedAgainstThePanelsLastCommand) {
 }
 
 TEST_F(ConsoleTest, MainWindowClosingTakesTheConsoleWithIt) {
+    form->show();
     form->close();
     EXPECT_FALSE(console->isVisible());
+    EXPECT_FALSE(form->isVisible());
 }
 
 } // namespace

@@ -120,6 +120,8 @@ Form1::Form1(const Platform& platform, PortValues& values, QWidget* parent)
 
     connect(timer1_.get(), &Timer::timeout, this, &Form1::Timer1_Timer);
     connect(&link_, &ProjectorLink::displayChanged, this, &Form1::updateDisplays);
+    // Nothing more can go out on a line that went away.
+    connect(&platform_.serial, &SerialPort::linkLost, this, &Form1::endLostHold);
 
     // Key preview: the window sees every key before the focused control does.
     winId();

@@ -33,6 +33,18 @@ TEST(PanelLayout, EveryButtonAtItsPlaceWithItsCaption) {
     }
 }
 
+TEST(PanelLayout, AddressOptionsAtTheirPlaces) {
+    Harness h;
+    h.started();
+    for (const AddressRow& row : PanelLayout::addresses()) {
+        auto* option = h.child<QRadioButton>(std::string(row.name).c_str());
+        ASSERT_NE(option, nullptr);
+        EXPECT_EQ(option->geometry(), QRect(px(row.left), px(row.top), px(row.width), px(255)));
+        EXPECT_EQ(option->text().toStdString(), row.caption);
+        EXPECT_EQ(option->parentWidget()->objectName(), "Frame8");
+    }
+}
+
 TEST(PanelLayout, CompactHeightShowsDownToEndButNothingOfTheTrafficFrame) {
     Harness h;
     Form1& form = h.started();
@@ -213,6 +225,19 @@ TEST(Hold, LostReleaseEndsTheHold) {
     EXPECT_EQ(form.holdBusy(), 0);
     h.clock.advance(1000);
     EXPECT_EQ(h.serial.writes.size(), 3u);
+}
+
+TEST(Hold, UnpluggedAdapterEndsTheHold) {
+    Harness h;
+    Form1& form = h.started();
+    QTest::mousePress(h.button("Command19"), Qt::LeftButton);
+    h.clock.advance(250);
+    h.serial.unplug();
+    EXPECT_EQ(form.holdBusy(), 0);
+    EXPECT_FALSE(form.timer1().isEnabled());
+    h.clock.advance(1000);
+    EXPECT_EQ(h.serial.writes.size(), 3u);
+    EXPECT_EQ(h.serial.closes, 1);
 }
 
 TEST(Hold, SpaceOnArrowSendsNothingButClicksOtherButtons) {

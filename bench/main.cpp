@@ -1,6 +1,7 @@
-// Measures the panel's timing on this machine: hold cadence on the wire, a reception flood,
-// the cost of one arrival against the buffer length, and opening the command console.
-// Usage: trv-bench [--quick] [hold] [flood] [arrival] [console]
+// Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
+// reception flood, the cost of one arrival against the buffer length, opening the command
+// console, and the cold start.
+// Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start]
 // Prints one table; see bench/README.md.
 #include "console/Form3.h"
 #include "link/ProjectorLink.h"
@@ -12,7 +13,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QPushButton>
+#include <QWindow>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -146,6 +150,39 @@ void holdCadence(int holdMs) {
     row("hold cadence: 99th percentile deviation", figure, "<= 2 ms");
     std::snprintf(figure, sizeof figure, "%d", afterRelease);
     row("hold cadence: sends after the release", figure, "0");
+}
+
+void clickToWrite() {
+    Pty pty;
+    trv::QtSerialPort serial;
+    MemoryStore store;
+    trv::QtClock clock;
+    trv::QtMessageBox messages;
+    trv::PortValues values;
+    trv::Form1 form({serial, store, clock, messages}, values);
+    form.start();
+    QPushButton* status = form.findChild<QPushButton*>(QStringLiteral("Command44"));
+    std::vector<double> samples;
+    for (int i = 0; i < 300; ++i) {
+        const auto t0 = Clock::now();
+        QTest::mouseClick(status, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        // Time until the carriage return can be read at the far end.
+        char buffer[64];
+        for (;;) {
+            pollfd fd{pty.master, POLLIN, 0};
+            if (poll(&fd, 1, 1000) <= 0)
+                break;
+            const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
+            if (n > 0 && std::memchr(buffer, '\r', std::size_t(n)) != nullptr)
+                break;
+        }
+        samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.3f ms / %.3f ms", percentile(samples, 50),
+                  percentile(samples, 99));
+    row("click to write on the line: 50th / 99th pct", figure, "99th <= 1 ms");
 }
 
 long residentKiB() {
@@ -283,9 +320,60 @@ void consoleOpening() {
     row("console opening (window and 786 entries)", figure, "<= 30 ms");
 }
 
+std::int64_t monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// The child of the cold start: the program's own start-up, up to its first window on screen.
+int coldStartChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    trv::QtSerialPort serial;
+    MemoryStore store;
+    trv::QtClock clock;
+    trv::QtMessageBox messages;
+    trv::PortValues values;
+    trv::Form1 form({serial, store, clock, messages}, values);
+    form.start();
+    while (form.windowHandle() == nullptr || !form.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    std::printf("%lld %ld\n", static_cast<long long>(monotonicNs()), residentKiB());
+    return 0;
+}
+
+void coldStart(const char* self) {
+    Pty pty; // the stored port, so the load opens it and shows the panel
+    std::vector<double> startMs;
+    std::vector<double> residentMb;
+    for (int run = 0; run < 11; ++run) {
+        QProcess child;
+        const std::int64_t t0 = monotonicNs();
+        child.start(QString::fromLocal8Bit(self), {QStringLiteral("--cold-start-child")});
+        if (!child.waitForFinished(20000))
+            continue;
+        const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+        if (fields.size() != 2)
+            continue;
+        startMs.push_back(double(fields[0].toLongLong() - t0) / 1e6);
+        residentMb.push_back(fields[1].toDouble() / 1024.0);
+    }
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.0f ms (median of %zu)", percentile(startMs, 50),
+                  startMs.size());
+    row("cold start to the first window shown", figure, "<= 250 ms");
+    std::snprintf(figure, sizeof figure, "%.1f MB", percentile(residentMb, 50));
+    row("resident memory with the first window shown", figure, "<= 40 MB");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--cold-start-child") {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return coldStartChild(argc, argv);
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -300,6 +388,8 @@ int main(int argc, char** argv) {
         }
         return argc == 1 || (argc == 2 && quick);
     };
+    if (wanted("click"))
+        clickToWrite();
     if (wanted("hold"))
         holdCadence(quick ? 1000 : 5000);
     if (wanted("flood"))
@@ -308,5 +398,7 @@ int main(int argc, char** argv) {
         arrivalCost();
     if (wanted("console"))
         consoleOpening();
+    if (wanted("start"))
+        coldStart(argv[0]);
     return 0;
 }

@@ -74,7 +74,12 @@ bool QtSerialPort::write(const std::string& bytes) {
     if (!port_.isOpen())
         return false;
     const auto size = static_cast<qint64>(bytes.size());
-    return port_.write(bytes.data(), size) == size;
+    if (port_.write(bytes.data(), size) != size)
+        return false;
+    // Hand the command to the device now, in one piece, rather than at the next turn of the
+    // event loop.
+    port_.flush();
+    return true;
 }
 
 std::string QtSerialPort::readAll() {

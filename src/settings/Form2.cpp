@@ -79,10 +79,14 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
         portGroup->addButton(option);
         portOptions_[i] = option;
         const auto portNo = static_cast<std::int16_t>(i + 1);
-        connect(option, &QRadioButton::toggled, this, [this, portNo](bool checked) {
+        const auto choose = [this, portNo](bool checked) {
             if (checked)
                 values_.PortNo = portNo;
-        });
+        };
+        connect(option, &QRadioButton::toggled, this, choose);
+        // Clicking the option already shown chooses it again: after a Cancel at start-up the
+        // shown option and the port in use can differ.
+        connect(option, &QRadioButton::clicked, this, choose);
     }
 
     text1_ = new QLineEdit(QStringLiteral("0"), frame2);

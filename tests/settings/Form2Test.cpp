@@ -131,6 +131,15 @@ TEST_F(DialogTest, CancelAtStartUpWarnsAndStays) {
     EXPECT_FALSE(main.isVisible());
 }
 
+TEST_F(DialogTest, ClickingTheShownOptionAgainChoosesItAfterCancel) {
+    open();
+    child<QRadioButton>("Option5")->click();
+    dialog->Command2_Click(); // at start-up: PortNo back to 0, COM3 still shown
+    ASSERT_EQ(values.PortNo, 0);
+    child<QRadioButton>("Option5")->click();
+    EXPECT_EQ(values.PortNo, 3);
+}
+
 TEST_F(DialogTest, CancelWithASavedPortThatNoLongerOpensWarns) {
     values = {4, 96, 4, 96};
     serial.failOpen = true;

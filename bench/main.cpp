@@ -73,6 +73,21 @@ struct Pty {
     ~Pty() { ::close(master); }
 };
 
+// The panel as the program builds it, on the real line, timers and boxes.
+struct Program {
+    trv::QtSerialPort serial;
+    MemoryStore store;
+    trv::QtClock clock;
+    trv::QtMessageBox messages;
+    trv::PortValues values;
+    trv::Form1 form{{serial, store, clock, messages}, values};
+
+    Program() { form.start(); }
+    QPushButton* button(const char* name) {
+        return form.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+};
+
 // Runs the event loop, sleeping between events, for `ms` milliseconds.
 void spin(int ms) {
     QEventLoop loop;
@@ -89,19 +104,20 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void row(const char* what, const char* figure, const char* target) {
-    std::printf("| %-44s | %-26s | %-22s |\n", what, figure, target);
+    std::printf("| %-44s | %-34s | %-14s |\n", what, figure, target);
     std::fflush(stdout);
 }
 
-void holdCadence(int holdMs) {
+struct HoldFigures {
+    double medianInterval;
+    double deviation99;
+    std::size_t sends;
+    int afterRelease;
+};
+
+HoldFigures holdOnce(int holdMs) {
     Pty pty;
-    trv::QtSerialPort serial;
-    MemoryStore store;
-    trv::QtClock clock;
-    trv::QtMessageBox messages;
-    trv::PortValues values;
-    trv::Form1 form({serial, store, clock, messages}, values);
-    form.start();
+    Program program;
 
     std::vector<Clock::time_point> arrivals;
     std::atomic<bool> stop{false};
@@ -120,7 +136,7 @@ void holdCadence(int holdMs) {
         }
     });
     spin(200);
-    QPushButton* zoomUp = form.findChild<QPushButton*>(QStringLiteral("Command30"));
+    QPushButton* zoomUp = program.button("Command30");
     QTest::mousePress(zoomUp, Qt::LeftButton);
     spin(holdMs);
     QTest::mouseRelease(zoomUp, Qt::LeftButton);
@@ -142,11 +158,28 @@ void holdCadence(int holdMs) {
             deviations.push_back(std::abs(ms - 100.0));
         }
     }
+    return {percentile(intervals, 50), percentile(deviations, 99), arrivals.size(), afterRelease};
+}
+
+// The machine is shared: the median of three holds (the sends after the release: all three).
+void holdCadence(int holdMs) {
+    std::vector<double> medians;
+    std::vector<double> deviations;
+    std::size_t sends = 0;
+    int afterRelease = 0;
+    for (int run = 0; run < 3; ++run) {
+        const HoldFigures figures = holdOnce(holdMs);
+        medians.push_back(figures.medianInterval);
+        deviations.push_back(figures.deviation99);
+        sends = figures.sends;
+        afterRelease += figures.afterRelease;
+    }
     char figure[64];
-    std::snprintf(figure, sizeof figure, "%.2f ms (%zu sends)", percentile(intervals, 50),
-                  arrivals.size());
+    std::snprintf(figure, sizeof figure, "%.2f ms (3 x %zu sends)", percentile(medians, 50),
+                  sends);
     row("hold cadence: median interval", figure, "100 ms");
-    std::snprintf(figure, sizeof figure, "%.2f ms", percentile(deviations, 99));
+    std::snprintf(figure, sizeof figure, "%.2f ms (runs: %.2f, %.2f, %.2f)",
+                  percentile(deviations, 50), deviations[0], deviations[1], deviations[2]);
     row("hold cadence: 99th percentile deviation", figure, "<= 2 ms");
     std::snprintf(figure, sizeof figure, "%d", afterRelease);
     row("hold cadence: sends after the release", figure, "0");
@@ -154,14 +187,8 @@ void holdCadence(int holdMs) {
 
 void clickToWrite() {
     Pty pty;
-    trv::QtSerialPort serial;
-    MemoryStore store;
-    trv::QtClock clock;
-    trv::QtMessageBox messages;
-    trv::PortValues values;
-    trv::Form1 form({serial, store, clock, messages}, values);
-    form.start();
-    QPushButton* status = form.findChild<QPushButton*>(QStringLiteral("Command44"));
+    Program program;
+    QPushButton* status = program.button("Command44");
     std::vector<double> samples;
     for (int i = 0; i < 300; ++i) {
         const auto t0 = Clock::now();
@@ -208,15 +235,9 @@ struct FloodFigures {
 
 FloodFigures floodOnce(int seconds) {
     Pty pty;
-    trv::QtSerialPort serial;
-    MemoryStore store;
-    trv::QtClock clock;
-    trv::QtMessageBox messages;
-    trv::PortValues values;
-    trv::Form1 form({serial, store, clock, messages}, values);
-    form.start();
-    form.setOuterHeightTwips(8100); // the receive display on screen, repainted at every arrival
-    form.findChild<QPushButton*>(QStringLiteral("Command44"))->click();
+    Program program;
+    program.form.setOuterHeightTwips(8100); // the receive display on screen, repainted at every arrival
+    program.button("Command44")->click();
 
     std::atomic<bool> stop{false};
     std::thread writer([&] {
@@ -329,14 +350,8 @@ std::int64_t monotonicNs() {
 // The child of the cold start: the program's own start-up, up to its first window on screen.
 int coldStartChild(int argc, char** argv) {
     QApplication app(argc, argv);
-    trv::QtSerialPort serial;
-    MemoryStore store;
-    trv::QtClock clock;
-    trv::QtMessageBox messages;
-    trv::PortValues values;
-    trv::Form1 form({serial, store, clock, messages}, values);
-    form.start();
-    while (form.windowHandle() == nullptr || !form.windowHandle()->isExposed())
+    Program program;
+    while (program.form.windowHandle() == nullptr || !program.form.windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
     std::printf("%lld %ld\n", static_cast<long long>(monotonicNs()), residentKiB());
     return 0;
@@ -378,9 +393,9 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
-    std::printf("| %-44s | %-26s | %-22s |\n", "measure", "figure", "target");
-    std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(28, '-').c_str(),
-                std::string(24, '-').c_str());
+    std::printf("| %-44s | %-34s | %-14s |\n", "measure", "figure", "target");
+    std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(36, '-').c_str(),
+                std::string(16, '-').c_str());
     const auto wanted = [&](const char* section) {
         for (int i = 1; i < argc; ++i) {
             if (std::string(argv[i]) == section)

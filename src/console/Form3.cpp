@@ -1,6 +1,7 @@
 #include "Form3.h"
 
 #include "Catalogue.h"
+#include "panel/Twips.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,15 +9,10 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <cmath>
 
 namespace trv {
 namespace {
 
-int px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
-QRect twips(int left, int top, int width, int height) {
-    return {px(left), px(top), px(width), px(height)};
-}
 QString latin1(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -71,7 +67,7 @@ QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::stri
         items << latin1(entry);
     combo->addItems(items);
     combo->setMaxVisibleItems(20);
-    combo->setGeometry(twips(120, top, editable ? 8655 : 5055, 300));
+    combo->setGeometry(twipsRect(120, top, editable ? 8655 : 5055, 300));
     return combo;
 }
 
@@ -85,7 +81,7 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Command List"));
     setWindowIcon(consoleIcon());
-    setGeometry(twips(2415, 4725, kClientWidth, 4215));
+    setGeometry(twipsRect(2415, 4725, kClientWidth, 4215));
 
     const QFont font = consoleFont();
     const auto button = [&](const char* name, const char* caption, QRect geometry) {
@@ -96,16 +92,16 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
         b->setAutoDefault(false);
         return b;
     };
-    QPushButton* command3 = button("Command3", "Basic Command List", twips(120, 120, 2415, 375));
-    QPushButton* command4 = button("Command4", "Expand Command List", twips(2760, 120, 2655, 375));
+    QPushButton* command3 = button("Command3", "Basic Command List", twipsRect(120, 120, 2415, 375));
+    QPushButton* command4 = button("Command4", "Expand Command List", twipsRect(2760, 120, 2655, 375));
     QPushButton* command5 =
-        button("Command5", "Expand Read Command List", twips(5760, 120, 3015, 375));
-    QPushButton* command1 = button("Command1", "SEND", twips(9000, 680, 855, 375));
-    QPushButton* command2 = button("Command2", "CLOSE", twips(9000, 1320, 855, 375));
+        button("Command5", "Expand Read Command List", twipsRect(5760, 120, 3015, 375));
+    QPushButton* command1 = button("Command1", "SEND", twipsRect(9000, 680, 855, 375));
+    QPushButton* command2 = button("Command2", "CLOSE", twipsRect(9000, 1320, 855, 375));
 
     text1_ = new QLineEdit(this);
     text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setGeometry(twips(120, 720, 8655, 300));
+    text1_->setGeometry(twipsRect(120, 720, 8655, 300));
 
     const auto label = [&](const char* name, const char* caption, QRect geometry) {
         auto* l = new QLabel(QString::fromLatin1(caption), this);
@@ -118,8 +114,8 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
         l->setGeometry(geometry);
         return l;
     };
-    label2_ = label("Label2", "[CR] :Carriage Return Code (0x0D)", twips(240, 1200, 3975, 300));
-    label1_ = label("Label1", "% :Parameter (0-9).", twips(4560, 1200, 2895, 300));
+    label2_ = label("Label2", "[CR] :Carriage Return Code (0x0D)", twipsRect(240, 1200, 3975, 300));
+    label1_ = label("Label1", "% :Parameter (0-9).", twipsRect(4560, 1200, 2895, 300));
 
     combo1_ = makeList(this, "Combo1", Catalogue::basic(), false, 2400);
     combo2_ = makeList(this, "Combo2", Catalogue::expand(), true, 2880);
@@ -145,7 +141,7 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
 
 void Form3::Form_Load() {
     combo1_->hide();
-    setFixedSize(px(kClientWidth), px(kOuterHeight - kDecorationHeight));
+    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kOuterHeight - kDecorationHeight));
     combo1_->show();
     combo2_->hide();
     combo3_->hide();
@@ -155,7 +151,7 @@ void Form3::Form_Load() {
     Combo1_Click(combo1_);
     takeEntry(combo1_);
     for (QComboBox* combo : {combo1_, combo2_, combo3_})
-        combo->move(combo->x(), px(kListTop));
+        combo->move(combo->x(), twipsToPixels(kListTop));
 }
 
 void Form3::takeEntry(QComboBox* combo) {

@@ -2,6 +2,7 @@
 
 #include "HoldButton.h"
 #include "PanelLayout.h"
+#include "Twips.h"
 #include "console/Form3.h"
 #include "link/NumberRule.h"
 #include "settings/Form2.h"
@@ -21,12 +22,6 @@
 namespace trv {
 namespace {
 
-using PanelLayout::kTwipsPerPixel;
-
-int px(int twips) { return static_cast<int>(std::lround(twips / double(kTwipsPerPixel))); }
-QRect rectTwips(int left, int top, int width, int height) {
-    return {px(left), px(top), px(width), px(height)};
-}
 QString text(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -115,8 +110,8 @@ Form1::Form1(const Platform& platform, PortValues& values, QWidget* parent)
     palette.setColor(QPalette::Window, QColor(192, 192, 192));
     setPalette(palette);
     buildPanel();
-    setFixedSize(px(PanelLayout::kClientWidth),
-                 px(PanelLayout::kFullHeight - PanelLayout::kDecorationHeight));
+    setFixedSize(twipsToPixels(PanelLayout::kClientWidth),
+                 twipsToPixels(PanelLayout::kFullHeight - PanelLayout::kDecorationHeight));
 
     connect(timer1_.get(), &Timer::timeout, this, &Form1::Timer1_Timer);
     connect(&link_, &ProjectorLink::displayChanged, this, &Form1::updateDisplays);
@@ -143,7 +138,7 @@ void Form1::buildPanel() {
         auto* frame = new QFrame(this);
         frame->setObjectName(text(row.frame));
         frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
-        frame->setGeometry(rectTwips(row.left, row.top, row.width, row.height));
+        frame->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
         containers[row.frame] = frame;
         if (!row.title.empty()) {
             const bool power = row.frame == "Frame1";
@@ -151,33 +146,33 @@ void Form1::buildPanel() {
                                       power ? QColor(192, 0, 0) : QColor(Qt::black));
             const bool oneRow = row.titleLeft == 120 && row.height < 700;
             title->setAlignment(oneRow ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
-            title->setGeometry(rectTwips(row.titleLeft, row.titleTop, row.titleWidth, 255));
+            title->setGeometry(twipsRect(row.titleLeft, row.titleTop, row.titleWidth, 255));
         }
     }
     frame15_ = static_cast<QFrame*>(containers["Frame15"]);
 
     QWidget* frame9 = containers["Frame9"];
     makeLabel(frame9, QStringLiteral("Label9"), QStringLiteral("TxD"), 9.75, Qt::black)
-        ->setGeometry(rectTwips(120, 210, 450, 255));
+        ->setGeometry(twipsRect(120, 210, 450, 255));
     makeLabel(frame9, QStringLiteral("Label10"), QStringLiteral("RxD"), 9.75, Qt::black)
-        ->setGeometry(rectTwips(120, 570, 450, 255));
-    label11_ = makeDisplay(frame9, QStringLiteral("Label11"), rectTwips(600, 195, 7575, 300), 12,
+        ->setGeometry(twipsRect(120, 570, 450, 255));
+    label11_ = makeDisplay(frame9, QStringLiteral("Label11"), twipsRect(600, 195, 7575, 300), 12,
                            Qt::black);
-    label12_ = makeDisplay(frame9, QStringLiteral("Label12"), rectTwips(585, 555, 7575, 300), 12,
+    label12_ = makeDisplay(frame9, QStringLiteral("Label12"), twipsRect(585, 555, 7575, 300), 12,
                            Qt::black);
-    label25_ = makeDisplay(frame15_, QStringLiteral("Label25"), rectTwips(1020, 135, 4950, 285),
+    label25_ = makeDisplay(frame15_, QStringLiteral("Label25"), twipsRect(1020, 135, 4950, 285),
                            10.5, QColor(255, 0, 0));
 
     const QColor red(255, 0, 0);
     label28_ = makeLabel(this, QStringLiteral("Label28"),
                          QStringLiteral("[CR] :Carriage Return Code (0x0D)"), 9.75, red);
-    label28_->setGeometry(rectTwips(120, 5705, 3900, 195));
+    label28_->setGeometry(twipsRect(120, 5705, 3900, 195));
     label27_ = makeLabel(this, QStringLiteral("Label27"), QStringLiteral("_ :Space Code (0x20)"),
                          9.75, red);
-    label27_->setGeometry(rectTwips(4200, 5705, 2500, 195));
+    label27_->setGeometry(twipsRect(4200, 5705, 2500, 195));
     label19_ = makeLabel(this, QStringLiteral("Label19"),
                          QStringLiteral("[ACK]:ACKnowledge Code (0x06)"), 9.75, red);
-    label19_->setGeometry(rectTwips(120, 5880, 3900, 195));
+    label19_->setGeometry(twipsRect(120, 5880, 3900, 195));
     for (QLabel* legend : {label19_, label27_, label28_})
         legend->hide();
 
@@ -187,7 +182,7 @@ void Form1::buildPanel() {
         QPushButton* button = row.holdIndex != 0 ? new HoldButton(container)
                                                  : new QPushButton(text(row.caption), container);
         button->setObjectName(text(row.name));
-        button->setGeometry(rectTwips(row.left, row.top, row.width, row.height));
+        button->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
         button->setFont(panelFont(row.pointSize, true));
         if (row.face != Face::Standard) {
             QPalette palette = button->palette();
@@ -221,7 +216,7 @@ void Form1::buildPanel() {
         auto* option = new QRadioButton(text(row.caption), frame8);
         option->setObjectName(text(row.name));
         option->setFont(panelFont(9, true));
-        option->setGeometry(rectTwips(row.left, row.top, row.width, 255));
+        option->setGeometry(twipsRect(row.left, row.top, row.width, 255));
         group->addButton(option);
         const std::string address(row.address);
         connect(option, &QRadioButton::toggled, this, [this, address](bool checked) {
@@ -298,7 +293,7 @@ int Form1::outerHeightTwips() const {
 }
 
 void Form1::setOuterHeightTwips(int twips) {
-    setFixedSize(width(), px(twips - PanelLayout::kDecorationHeight));
+    setFixedSize(width(), twipsToPixels(twips - PanelLayout::kDecorationHeight));
 }
 
 void Form1::sendClick(std::string_view command) {

@@ -43,7 +43,6 @@ struct AddressRow {
 
 namespace PanelLayout {
 
-inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidth = 10185;
 inline constexpr int kClientHeight = 7620;
 inline constexpr int kCompactHeight = 5100; // outer heights

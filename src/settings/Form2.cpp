@@ -2,6 +2,7 @@
 
 #include "link/NumberRule.h"
 #include "link/PortMap.h"
+#include "panel/Twips.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -10,18 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <cmath>
 
 namespace trv {
-namespace {
-
-QRect twips(int left, int top, int width, int height) {
-    const auto px = [](int t) { return static_cast<int>(std::lround(t / 15.0)); };
-    return {px(left), px(top), px(width), px(height)};
-}
-
-} // namespace
-
 Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, MessageBox& messages,
              QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -30,7 +21,7 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("  COM PORT"));
-    setFixedSize(twips(0, 0, 3105, 4005).size());
+    setFixedSize(twipsRect(0, 0, 3105, 4005).size());
     // The frame's caption sits on its top border, leaving the space below it to the options.
     setStyleSheet(QStringLiteral(
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
@@ -38,15 +29,22 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
 
     auto* frame1 = new QGroupBox(QStringLiteral("Baud Rate"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
-    frame1->setGeometry(twips(360, 240, 2415, 615));
+    frame1->setGeometry(twipsRect(360, 240, 2415, 615));
     auto* frame2 = new QGroupBox(QStringLiteral("Com Port"), this);
     frame2->setObjectName(QStringLiteral("Frame2"));
-    frame2->setGeometry(twips(360, 1200, 1455, 2535));
+    frame2->setGeometry(twipsRect(360, 1200, 1455, 2535));
 
     struct OptionRow {
         const char* name;
         const char* caption;
         int left, top, width, height;
+    };
+    const auto makeOption = [](const OptionRow& row, QWidget* frame, QButtonGroup* group) {
+        auto* option = new QRadioButton(QString::fromLatin1(row.caption), frame);
+        option->setObjectName(QString::fromLatin1(row.name));
+        option->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
+        group->addButton(option);
+        return option;
     };
     const OptionRow baudRows[] = {{"Option1", "9600", 120, 180, 1575, 375},
                                   {"Option2", "19200", 1320, 240, 975, 255}};
@@ -57,26 +55,17 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
                                   {"Option7", "COM5", 180, 1620, 1335, 255}};
     auto* baudGroup = new QButtonGroup(this);
     for (int i = 0; i < 2; ++i) {
-        const OptionRow& row = baudRows[i];
-        auto* option = new QRadioButton(QString::fromLatin1(row.caption), frame1);
-        option->setObjectName(QString::fromLatin1(row.name));
-        option->setGeometry(twips(row.left, row.top, row.width, row.height));
-        baudGroup->addButton(option);
-        baudOptions_[i] = option;
+        baudOptions_[i] = makeOption(baudRows[i], frame1, baudGroup);
         const std::uint8_t code = i == 0 ? 96 : 192;
-        connect(option, &QRadioButton::toggled, this, [this, code](bool checked) {
+        connect(baudOptions_[i], &QRadioButton::toggled, this, [this, code](bool checked) {
             if (checked)
                 values_.BaudCode = code;
         });
     }
     auto* portGroup = new QButtonGroup(this);
     for (int i = 0; i < 5; ++i) {
-        const OptionRow& row = portRows[i];
-        auto* option = new QRadioButton(QString::fromLatin1(row.caption), frame2);
-        option->setObjectName(QString::fromLatin1(row.name));
-        option->setGeometry(twips(row.left, row.top, row.width, row.height));
+        QRadioButton* option = makeOption(portRows[i], frame2, portGroup);
         option->setToolTip(tr("Opens %1").arg(devicePathForPort(i + 1)));
-        portGroup->addButton(option);
         portOptions_[i] = option;
         const auto portNo = static_cast<std::int16_t>(i + 1);
         const auto choose = [this, portNo](bool checked) {
@@ -91,22 +80,22 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
 
     text1_ = new QLineEdit(QStringLiteral("0"), frame2);
     text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setGeometry(twips(180, 2040, 375, 270));
+    text1_->setGeometry(twipsRect(180, 2040, 375, 270));
     text1_->setToolTip(tr("Any port from 1 to 15"));
     connect(text1_, &QLineEdit::textChanged, this, &Form2::Text1_Change);
     auto* label1 = new QLabel(QStringLiteral("OTHER"), frame2);
     label1->setObjectName(QStringLiteral("Label1"));
-    label1->setGeometry(twips(600, 2100, 615, 255));
+    label1->setGeometry(twipsRect(600, 2100, 615, 255));
     label1->setBuddy(text1_);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
-    ok->setGeometry(twips(2040, 1320, 735, 615));
+    ok->setGeometry(twipsRect(2040, 1320, 735, 615));
     ok->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &Form2::Command1_Click);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("Command2"));
-    cancel->setGeometry(twips(2040, 2160, 735, 615));
+    cancel->setGeometry(twipsRect(2040, 2160, 735, 615));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &Form2::Command2_Click);
 

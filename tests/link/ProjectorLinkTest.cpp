@@ -1,5 +1,5 @@
 #include "link/ProjectorLink.h"
-#include "support/Fakes.h"
+#include "support/LinkFixture.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -7,25 +7,7 @@
 namespace trv {
 namespace {
 
-using testing::FakeSerialPort;
-using testing::ManualClock;
-
-class LinkTest : public ::testing::Test {
-protected:
-    LinkTest() {
-        serial.open();
-        link.timer2().setInterval(1000);
-        link.timer4().setInterval(1200);
-    }
-    void send(const char* command) {
-        link.commandText = std::string(command) + "\r";
-        link.Hyouji(link.commandText, 1);
-    }
-
-    FakeSerialPort serial;
-    ManualClock clock;
-    ProjectorLink link{serial, clock};
-};
+using testing::LinkTest;
 
 TEST_F(LinkTest, TransmissionPutsAddressCommandAndCarriageReturnInOneWrite) {
     send("C89");

@@ -1,5 +1,5 @@
 #include "link/ProjectorLink.h"
-#include "support/Fakes.h"
+#include "support/LinkFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@ namespace trv {
 namespace {
 
 using testing::FakeSerialPort;
+using testing::LinkTest;
 using testing::ManualClock;
 
 struct DecodeRow {
@@ -87,52 +88,34 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"LowerCaseCommand", "cr0", "00\r", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Decoding, WorkedExampleLengths) {
-    FakeSerialPort serial;
-    serial.open();
-    ManualClock clock;
-    ProjectorLink link(serial, clock);
-    link.commandText = "CR3\r";
-    link.Hyouji(link.commandText, 1);
+using DecodingLink = LinkTest;
+
+TEST_F(DecodingLink, WorkedExampleLengths) {
+    send("CR3");
     serial.deliver("01234\r");
     EXPECT_EQ(link.display().status.size(), 21u);
     EXPECT_EQ(link.display().rx, " 0 1 2 3 4  [CR] ");
 }
 
-TEST(Decoding, LampTimeNeverDecodedWhenSixIsPassedWithinOneArrival) {
-    FakeSerialPort serial;
-    serial.open();
-    ManualClock clock;
-    ProjectorLink link(serial, clock);
-    link.commandText = "CR3\r";
-    link.Hyouji(link.commandText, 1);
+TEST_F(DecodingLink, LampTimeNeverDecodedWhenSixIsPassedWithinOneArrival) {
+    send("CR3");
     serial.deliver("01234");
     EXPECT_EQ(link.display().status, "");
     serial.deliver("\rX");
     EXPECT_EQ(link.display().status, "");
 }
 
-TEST(Decoding, AnyUnitAddressMeansNoDecoding) {
-    FakeSerialPort serial;
-    serial.open();
-    ManualClock clock;
-    ProjectorLink link(serial, clock);
+TEST_F(DecodingLink, AnyUnitAddressMeansNoDecoding) {
     link.UnitAddress = "A001";
-    link.commandText = "CR0\r";
-    link.Hyouji(link.commandText, 1);
+    send("CR0");
     EXPECT_EQ(serial.writes.back(), "A001CR0\r");
     serial.deliver("00\r");
     EXPECT_EQ(link.display().rx, " 0 0  [CR] "); // the echo holds no address
     EXPECT_EQ(link.display().status, "");
 }
 
-TEST(Decoding, StatusShownAtTheFirstArrivalThatCompletesIt) {
-    FakeSerialPort serial;
-    serial.open();
-    ManualClock clock;
-    ProjectorLink link(serial, clock);
-    link.commandText = "CR0\r";
-    link.Hyouji(link.commandText, 1);
+TEST_F(DecodingLink, StatusShownAtTheFirstArrivalThatCompletesIt) {
+    send("CR0");
     serial.deliver("0");
     EXPECT_EQ(link.display().rx, " 0 ");
     EXPECT_EQ(link.display().status, "");

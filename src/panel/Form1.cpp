@@ -67,8 +67,7 @@ QIcon arrowIcon(Arrow arrow, qreal ratio) {
     }
     painter.drawPolygon(triangle);
     painter.end();
-    QIcon icon(pixmap);
-    return icon;
+    return QIcon(pixmap);
 }
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, double pointSize,
@@ -144,8 +143,8 @@ void Form1::buildPanel() {
             const bool power = row.frame == "Frame1";
             QLabel* title = makeLabel(frame, text(row.title), text(row.caption), 9.75,
                                       power ? QColor(192, 0, 0) : QColor(Qt::black));
-            const bool oneRow = row.titleLeft == 120 && row.height < 700;
-            title->setAlignment(oneRow ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+            title->setAlignment(row.titleAtLeft ? Qt::AlignLeft | Qt::AlignVCenter
+                                                : Qt::AlignCenter);
             title->setGeometry(twipsRect(row.titleLeft, row.titleTop, row.titleWidth, 255));
         }
     }

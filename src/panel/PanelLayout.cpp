@@ -23,10 +23,10 @@ constexpr std::array kFrames{
     FrameRow{"Frame17", "Label16", "ZOOM",                  6840, 1680,  990, 1500,  60, 120, 870},
     FrameRow{"Frame19", "Label3",  "FOUCS",                 7940, 1680,  990, 1500,  60, 120, 870},
     FrameRow{"Frame16", "Label17", "D.ZOOM",                9035, 1680,  990, 1500,  60, 120, 870},
-    FrameRow{"Frame20", "Label14", "R/C KEY OFF",           120, 3720, 5240,  555, 120, 180, 1400},
+    FrameRow{"Frame20", "Label14", "R/C KEY OFF",           120, 3720, 5240,  555, 120, 180, 1400, true},
     FrameRow{"Frame9",  "",        "",                      120, 4700, 8295,  948,   0,   0, 0},
-    FrameRow{"Frame15", "Label26", "STATUS",                120, 6140, 6105,  560, 120, 165, 855},
-    FrameRow{"Frame8",  "Label15", "Command with Address",  120, 6840, 8200,  615, 120, 240, 2535},
+    FrameRow{"Frame15", "Label26", "STATUS",                120, 6140, 6105,  560, 120, 165, 855, true},
+    FrameRow{"Frame8",  "Label15", "Command with Address",  120, 6840, 8200,  615, 120, 240, 2535, true},
 };
 
 constexpr std::array kButtons{

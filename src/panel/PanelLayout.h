@@ -20,6 +20,7 @@ struct FrameRow {
     std::string_view caption;
     int left, top, width, height;
     int titleLeft, titleTop, titleWidth;
+    bool titleAtLeft = false; // one-row frames: the title starts the row instead of topping it
 };
 
 struct ButtonRow {

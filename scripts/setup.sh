@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
           libgl-dev libgtest-dev fonts-liberation fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

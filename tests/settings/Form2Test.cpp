@@ -1,3 +1,4 @@
+#include "link/QtSerialPort.h"
 #include "settings/Form2.h"
 #include "support/Harness.h"
 
@@ -158,6 +159,25 @@ TEST_F(DialogTest, FailedStoreIsReportedButThePortStaysOpen) {
     EXPECT_TRUE(serial.isOpen());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_NE(messages.shown[0].text, "Retry Comport");
+}
+
+TEST(Form2OnARealPort, MissingDeviceGivesRetryWithTheReasonAndStoresNothing) {
+    qputenv("ZEKO_COM14", "/dev/trv-no-such-adapter");
+    QtSerialPort serial;
+    testing::FakeSettingsStore store;
+    testing::FakeMessageBox messages;
+    PortValues values;
+    QWidget main;
+    auto* dialog = new Form2(values, serial, store, messages, &main);
+    dialog->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("14"));
+    dialog->Command1_Click();
+    qunsetenv("ZEKO_COM14");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Retry Comport");
+    EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("No such device")));
+    EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("/dev/trv-no-such-adapter")));
+    EXPECT_EQ(store.writeCount, 0);
+    EXPECT_FALSE(serial.isOpen());
 }
 
 TEST(Form2FromMainWindow, SecondComAfterChoosingCom5MakesCancelReopenPort5) {

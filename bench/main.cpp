@@ -15,9 +15,9 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
-#include <QWindow>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -175,8 +175,7 @@ void holdCadence(int holdMs) {
         afterRelease += figures.afterRelease;
     }
     char figure[64];
-    std::snprintf(figure, sizeof figure, "%.2f ms (3 x %zu sends)", percentile(medians, 50),
-                  sends);
+    std::snprintf(figure, sizeof figure, "%.2f ms (3 x %zu sends)", percentile(medians, 50), sends);
     row("hold cadence: median interval", figure, "100 ms");
     std::snprintf(figure, sizeof figure, "%.2f ms (runs: %.2f, %.2f, %.2f)",
                   percentile(deviations, 50), deviations[0], deviations[1], deviations[2]);
@@ -236,7 +235,8 @@ struct FloodFigures {
 FloodFigures floodOnce(int seconds) {
     Pty pty;
     Program program;
-    program.form.setOuterHeightTwips(8100); // the receive display on screen, repainted at every arrival
+    program.form.setOuterHeightTwips(
+        8100); // the receive display on screen, repainted at every arrival
     program.button("Command44")->click();
 
     std::atomic<bool> stop{false};
@@ -306,8 +306,7 @@ void arrivalCost() {
             serial.pending = "b";
             const auto t0 = Clock::now();
             link.MSComm1_OnComm(trv::SerialPort::kCharactersReceived);
-            samples.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
         char what[64];
         char figure[64];
@@ -336,8 +335,7 @@ void consoleOpening() {
         delete console;
     }
     char figure[64];
-    std::snprintf(figure, sizeof figure, "%.1f ms (first %.1f ms)", percentile(samples, 50),
-                  first);
+    std::snprintf(figure, sizeof figure, "%.1f ms (first %.1f ms)", percentile(samples, 50), first);
     row("console opening (window and 786 entries)", figure, "<= 30 ms");
 }
 

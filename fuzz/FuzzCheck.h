@@ -7,10 +7,12 @@
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__,         \
+            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__,           \
                          __LINE__);                                                                \
             std::abort();                                                                          \
         }                                                                                          \
     } while (false)
 
-inline bool printable(char c) { return c >= 0x20 && c <= 0x7e; }
+inline bool printable(char c) {
+    return c >= 0x20 && c <= 0x7e;
+}

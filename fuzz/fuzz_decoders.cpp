@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    static constexpr std::array<const char*, 7> kCommands{"CR0\r", "CR1\r", "CR4\r", "CR3\r",
+    static constexpr std::array<const char*, 7> kCommands{"CR0\r", "CR1\r", "CR4\r",    "CR3\r",
                                                           "CR6\r", "CR7\r", "A001CR0\r"};
     const std::string command = kCommands[data[0] % kCommands.size()];
     std::string buffer;

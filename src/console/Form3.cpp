@@ -92,8 +92,10 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
         b->setAutoDefault(false);
         return b;
     };
-    QPushButton* command3 = button("Command3", "Basic Command List", twipsRect(120, 120, 2415, 375));
-    QPushButton* command4 = button("Command4", "Expand Command List", twipsRect(2760, 120, 2655, 375));
+    QPushButton* command3 =
+        button("Command3", "Basic Command List", twipsRect(120, 120, 2415, 375));
+    QPushButton* command4 =
+        button("Command4", "Expand Command List", twipsRect(2760, 120, 2655, 375));
     QPushButton* command5 =
         button("Command5", "Expand Read Command List", twipsRect(5760, 120, 3015, 375));
     QPushButton* command1 = button("Command1", "SEND", twipsRect(9000, 680, 855, 375));
@@ -121,7 +123,7 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
     combo2_ = makeList(this, "Combo2", Catalogue::expand(), true, 2880);
     combo3_ = makeList(this, "Combo3", Catalogue::expandRead(), true, 3360);
 
-    QWidget* order[] = {combo1_, command1, command2, command3, text1_,
+    QWidget* order[] = {combo1_,  command1, command2, command3, text1_,
                         command4, command5, combo2_,  combo3_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -156,7 +158,8 @@ void Form3::Form_Load() {
 
 void Form3::takeEntry(QComboBox* combo) {
     const QByteArray entry = combo->currentText().toLatin1();
-    const std::string_view part = Catalogue::commandPart({entry.constData(), std::size_t(entry.size())});
+    const std::string_view part =
+        Catalogue::commandPart({entry.constData(), std::size_t(entry.size())});
     SendStr.assign(part);
     SendStr += '\r';
     text1_->setText(latin1(part) + QStringLiteral("[CR]"));
@@ -201,9 +204,15 @@ void Form3::switchTo(QComboBox* shown) {
     takeEntry(shown);
 }
 
-void Form3::Command3_Click() { switchTo(combo1_); }
-void Form3::Command4_Click() { switchTo(combo2_); }
-void Form3::Command5_Click() { switchTo(combo3_); }
+void Form3::Command3_Click() {
+    switchTo(combo1_);
+}
+void Form3::Command4_Click() {
+    switchTo(combo2_);
+}
+void Form3::Command5_Click() {
+    switchTo(combo3_);
+}
 
 void Form3::Command1_Click() {
     const bool timer2Was = link_.timer2().isEnabled();
@@ -223,7 +232,9 @@ void Form3::Command1_Click() {
     link_.timer4().setEnabled(true);
 }
 
-void Form3::Command2_Click() { close(); }
+void Form3::Command2_Click() {
+    close();
+}
 
 void Form3::closeEvent(QCloseEvent* event) {
     event->accept();

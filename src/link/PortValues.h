@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <QString>
+#include <cstdint>
 
 namespace trv {
 

@@ -14,14 +14,14 @@ namespace trv {
 // directions, decoding of replies, and the reply-timeout and display-clearing timers.
 class ProjectorLink : public QObject {
     Q_OBJECT
-public:
+  public:
     static constexpr std::size_t kReceiveLimit = 1024; // the line's input buffer size
 
     // What the traffic displays and legends show.
     struct Display {
-        std::string tx;     // Label11
-        std::string rx;     // Label12
-        std::string status; // Label25
+        std::string tx;           // Label11
+        std::string rx;           // Label12
+        std::string status;       // Label25
         bool legendAck = false;   // Label19
         bool legendCr = false;    // Label28
         bool legendSpace = false; // Label27
@@ -55,10 +55,10 @@ public:
     void setTx(std::string text);
     void setRx(std::string text);
 
-signals:
+  signals:
     void displayChanged();
 
-private:
+  private:
     void showLegends(bool ack, bool cr, bool space);
 
     SerialPort& serial_;

@@ -25,7 +25,9 @@ namespace {
 QString text(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
-QColor colour(Rgb rgb) { return {rgb.r, rgb.g, rgb.b}; }
+QColor colour(Rgb rgb) {
+    return {rgb.r, rgb.g, rgb.b};
+}
 
 QFont panelFont(double pointSize, bool bold) {
     QFont font;
@@ -68,6 +70,30 @@ QIcon arrowIcon(Arrow arrow, qreal ratio) {
     painter.drawPolygon(triangle);
     painter.end();
     return QIcon(pixmap);
+}
+
+QString titleOf(std::string_view frame) {
+    for (const FrameRow& row : PanelLayout::frames()) {
+        if (row.frame == frame)
+            return text(row.caption);
+    }
+    return {};
+}
+
+QString arrowName(Arrow arrow) {
+    switch (arrow) {
+    case Arrow::Up:
+        return QStringLiteral("up");
+    case Arrow::Down:
+        return QStringLiteral("down");
+    case Arrow::Left:
+        return QStringLiteral("left");
+    case Arrow::Right:
+        return QStringLiteral("right");
+    case Arrow::None:
+        break;
+    }
+    return {};
 }
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, double pointSize,
@@ -128,8 +154,12 @@ Form1::~Form1() {
         disconnect(button, nullptr, this, nullptr);
 }
 
-Form2* Form1::settingsDialog() const { return form2_; }
-Form3* Form1::console() const { return form3_; }
+Form2* Form1::settingsDialog() const {
+    return form2_;
+}
+Form3* Form1::console() const {
+    return form3_;
+}
 
 void Form1::buildPanel() {
     std::map<std::string_view, QWidget*> containers{{"", this}};
@@ -190,9 +220,14 @@ void Form1::buildPanel() {
             button->setPalette(palette);
         }
         if (row.holdIndex != 0) {
+            // The arrow has no caption: say what it moves for tooltips and screen readers.
+            const QString what =
+                QStringLiteral("%1 %2").arg(titleOf(row.frame), arrowName(row.arrow));
+            button->setToolTip(what);
+            button->setAccessibleName(what);
             button->setIcon(arrowIcon(row.arrow, ratio));
             button->setIconSize(row.arrow == Arrow::Up || row.arrow == Arrow::Down ? QSize(17, 9)
-                                                                                  : QSize(9, 17));
+                                                                                   : QSize(9, 17));
             auto* hold = static_cast<HoldButton*>(button);
             const int index = row.holdIndex;
             connect(hold, &HoldButton::mouseDown, this, [this, index] { holdPressed(index); });
@@ -397,7 +432,9 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::Command16_Click() { close(); }
+void Form1::Command16_Click() {
+    close();
+}
 
 void Form1::Command33_Click() {
     if (link_.serial().isOpen())

@@ -155,9 +155,8 @@ void Form2::Command1_Click() {
         warnRetry(result.reason);
         return;
     }
-    const bool stored =
-        store_.write(StoreKey::ComPort, QString::number(values_.PortNo)) &&
-        store_.write(StoreKey::BaudRate, QString::number(values_.BaudCode));
+    const bool stored = store_.write(StoreKey::ComPort, QString::number(values_.PortNo)) &&
+                        store_.write(StoreKey::BaudRate, QString::number(values_.BaudCode));
     if (!stored) {
         // The port is open and usable; only remembering it for the next start failed.
         messages_.warning(this, tr("The port is open, but the settings could not be saved."),

@@ -6,7 +6,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -14,13 +13,14 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace trv {
 namespace {
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         form_.reset();
         if (sim_.state() != QProcess::NotRunning) {
@@ -105,7 +105,8 @@ TEST_F(EndToEnd, ReadsAreDecoded) {
     click("Command46");
     EXPECT_TRUE(shows("Label25", QStringLiteral("   1 2 3 4   Hour Use")));
     click("Command54");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return label("Label25").count(QStringLiteral(" deg C ")) == 3; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return label("Label25").count(QStringLiteral(" deg C ")) == 3; }, 5000));
     click("Command47");
     EXPECT_TRUE(shows("Label25", QStringLiteral(" Normally")));
     click("Command45");
@@ -165,7 +166,8 @@ TEST_F(EndToEnd, HangUpClosesThePortOnceAndTheProgramGoesOn) {
     EXPECT_EQ(label("Label11"), QString());
     QTest::mousePress(form_->findChild<QPushButton*>(QStringLiteral("Command30")), Qt::LeftButton);
     QTest::qWait(250);
-    QTest::mouseRelease(form_->findChild<QPushButton*>(QStringLiteral("Command30")), Qt::LeftButton);
+    QTest::mouseRelease(form_->findChild<QPushButton*>(QStringLiteral("Command30")),
+                        Qt::LeftButton);
     EXPECT_EQ(form_->holdBusy(), 0);
 }
 

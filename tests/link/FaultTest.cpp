@@ -21,7 +21,7 @@ using testing::runHelper;
 
 // A settings folder of its own, open to the ordinary user the helper may run as.
 class StoreFolder {
-public:
+  public:
     StoreFolder() {
         chmod(dir_.path().toLocal8Bit().constData(), 0777);
         QDir(dir_.path()).mkpath(QStringLiteral("ZEKO"));
@@ -44,7 +44,7 @@ public:
         return runHelper(args, env_, unprivileged);
     }
 
-private:
+  private:
     QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/trv-store-XXXXXX")};
     QProcessEnvironment env_;
 };
@@ -55,7 +55,9 @@ struct DamagedRow {
     QString comPort; // what reading "ComPort" gives
 };
 
-void PrintTo(const DamagedRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const DamagedRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class DamagedStore : public ::testing::TestWithParam<DamagedRow> {};
 
@@ -109,7 +111,8 @@ TEST(StoreFaults, ReadOnlyFileOrFolderKeepsTheOldFileWhole) {
 
     chmod(file.constData(), 0444);
     chmod(folder.constData(), 0555);
-    const QStringList write{QStringLiteral("write"), QStringLiteral("ComPort"), QStringLiteral("5")};
+    const QStringList write{QStringLiteral("write"), QStringLiteral("ComPort"),
+                            QStringLiteral("5")};
     EXPECT_EQ(store.run(write, true).exitCode, 1);
     EXPECT_EQ(store.content(), old);
 
@@ -136,8 +139,9 @@ TEST(StoreFaults, KilledWhileSavingNeverLeavesADamagedFile) {
         saver.kill();
         saver.waitForFinished(10000);
         const QString port = store.run({QStringLiteral("read"), QStringLiteral("ComPort")}).output;
-        ASSERT_TRUE(port == "3" || port == "4") << "round " << round << ": " << port.toStdString()
-                                                << "\n" << store.content().toStdString();
+        ASSERT_TRUE(port == "3" || port == "4")
+            << "round " << round << ": " << port.toStdString() << "\n"
+            << store.content().toStdString();
         const QByteArray content = store.content();
         ASSERT_TRUE(content.startsWith("[StartUP]\n")) << content.toStdString();
         ASSERT_TRUE(content.endsWith('\n')) << content.toStdString();
@@ -146,7 +150,7 @@ TEST(StoreFaults, KilledWhileSavingNeverLeavesADamagedFile) {
 
 // The far end of a pseudo-terminal whose near end the helper opens as COM7.
 class DeviceFault : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         why_ = testing::unprivilegedUnavailable();
         if (!why_.isEmpty())
@@ -183,7 +187,8 @@ TEST_F(DeviceFault, WithoutPermissionTheReasonNamesTheDialoutGroup) {
         chmod(device_.toLocal8Bit().constData(), 0000);
     const testing::HelperRun run = open();
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.output.contains(QLatin1String("Permission denied"))) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QLatin1String("Permission denied")))
+        << run.output.toStdString();
     EXPECT_TRUE(run.output.contains(QLatin1String("dialout"))) << run.output.toStdString();
 }
 

@@ -12,8 +12,9 @@ struct LeadingRow {
     double expected;
 };
 
-void PrintTo(const LeadingRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const LeadingRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class LeadingNumber : public ::testing::TestWithParam<LeadingRow> {};
 
@@ -27,13 +28,16 @@ INSTANTIATE_TEST_SUITE_P(
                       LeadingRow{"Plain", "3", 3}, LeadingRow{"HalfDown", "2.5", 2},
                       LeadingRow{"HalfUp", "3.5", 4}, LeadingRow{"AboveHalf", "2.51", 3},
                       LeadingRow{"BelowHalf", "2.49999", 2}, LeadingRow{"LeadingBlank", " 7", 7},
-                      LeadingRow{"TrailingLetters", "12abc", 12},
-                      LeadingRow{"Negative", "-2", -2}, LeadingRow{"Plus", "+5", 5},
-                      LeadingRow{"SignAlone", "-", 0}, LeadingRow{"PointAlone", ".", 0},
-                      LeadingRow{"FractionOnly", ".5", 0}, LeadingRow{"TrailingPoint", "7.", 7},
-                      LeadingRow{"Exponent", "1e5", 1}, LeadingRow{"InnerBlank", "1 2", 1},
-                      LeadingRow{"Baud", "19200", 19200}, LeadingRow{"LeadingZeros", "0007", 7},
-                      LeadingRow{"NonAscii", "\xc3\xa9" "3", 0},
+                      LeadingRow{"TrailingLetters", "12abc", 12}, LeadingRow{"Negative", "-2", -2},
+                      LeadingRow{"Plus", "+5", 5}, LeadingRow{"SignAlone", "-", 0},
+                      LeadingRow{"PointAlone", ".", 0}, LeadingRow{"FractionOnly", ".5", 0},
+                      LeadingRow{"TrailingPoint", "7.", 7}, LeadingRow{"Exponent", "1e5", 1},
+                      LeadingRow{"InnerBlank", "1 2", 1}, LeadingRow{"Baud", "19200", 19200},
+                      LeadingRow{"LeadingZeros", "0007", 7},
+                      LeadingRow{"NonAscii",
+                                 "\xc3\xa9"
+                                 "3",
+                                 0},
                       LeadingRow{"Binary", std::string("\0\x01\xff", 3), 0},
                       LeadingRow{"NegativeHalf", "-2.5", -2}),
     [](const auto& info) { return std::string(info.param.name); });

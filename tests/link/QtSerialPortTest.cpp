@@ -14,7 +14,7 @@ namespace {
 
 // The far end of a pseudo-terminal, reached by the program as COM9.
 class PseudoTerminal : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int slave = -1;
         char name[256] = {};
@@ -103,7 +103,8 @@ TEST(PortMap, MissingDeviceGivesAReason) {
     const SerialPort::OpenResult result = port.open();
     qunsetenv("ZEKO_COM14");
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.reason.contains(QLatin1String("No such device"))) << result.reason.toStdString();
+    EXPECT_TRUE(result.reason.contains(QLatin1String("No such device")))
+        << result.reason.toStdString();
     EXPECT_FALSE(port.isOpen());
 }
 

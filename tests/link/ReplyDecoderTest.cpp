@@ -17,11 +17,12 @@ struct DecodeRow {
     std::string status; // empty: the status line keeps what it showed
 };
 
-void PrintTo(const DecodeRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const DecodeRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class Decoding : public ::testing::TestWithParam<DecodeRow> {
-protected:
+  protected:
     // Sends the row's command after an input read left " Input 1" on the status line and
     // returns the status line after the reply arrived in `pieceSize` pieces.
     static std::string run(std::size_t pieceSize) {
@@ -64,15 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"Temp88", "CR0", "88\r", " Temperature abnormality"},
         DecodeRow{"Lamp21", "CR0", "21\r", " Lamp Failure"},
         DecodeRow{"Lamp81", "CR0", "81\r", " Lamp Failure"},
-        DecodeRow{"Status99", "CR0", "99\r", ""},
-        DecodeRow{"StatusAck", "CR0", "\x06", ""},
+        DecodeRow{"Status99", "CR0", "99\r", ""}, DecodeRow{"StatusAck", "CR0", "\x06", ""},
         DecodeRow{"Input1", "CR1", "1\r", " Input 1"},
         DecodeRow{"Input2", "CR1", "2\r", " Input 2"},
-        DecodeRow{"Input3", "CR1", "3\r", " Input 3"},
-        DecodeRow{"Wired", "CR1", "4\r", " Wired"},
+        DecodeRow{"Input3", "CR1", "3\r", " Input 3"}, DecodeRow{"Wired", "CR1", "4\r", " Wired"},
         DecodeRow{"Wireless", "CR1", "5\r", " Wireless/Viewer"},
-        DecodeRow{"Input6", "CR1", "6\r", ""},
-        DecodeRow{"Normally", "CR4", "11\r", " Normally"},
+        DecodeRow{"Input6", "CR1", "6\r", ""}, DecodeRow{"Normally", "CR4", "11\r", " Normally"},
         DecodeRow{"TopBottom", "CR4", "10\r", " Top/Bottom reversal"},
         DecodeRow{"LeftRight", "CR4", "01\r", " Left/Right reversal"},
         DecodeRow{"Both", "CR4", "00\r", " Top/Bottom , Left/Right reversal"},

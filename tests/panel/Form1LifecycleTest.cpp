@@ -2,8 +2,8 @@
 #include "settings/Form2.h"
 #include "support/Harness.h"
 
-#include <QLabel>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
@@ -56,8 +56,9 @@ struct StoredRow {
     const char* unitAddress;
 };
 
-void PrintTo(const StoredRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const StoredRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class StoredValues : public ::testing::TestWithParam<StoredRow> {};
 
@@ -76,22 +77,22 @@ TEST_P(StoredValues, LoadFollowsTheNumberRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Store, StoredValues,
-    ::testing::Values(
-        StoredRow{"Port16", "16", "96", "A001", false, 0, ""},
-        StoredRow{"Port0", "0", "96", "A001", false, 0, ""},
-        StoredRow{"PortNegative", "-2", "96", "A001", false, 0, ""},
-        StoredRow{"PortLetters", "COM3", "96", "A001", false, 0, ""},
-        StoredRow{"PortHuge", "99999999999999999999999999999999", "96", "", false, 0, ""},
-        StoredRow{"PortHalfDown", "2.5", "96", "A003", true, 96, "A003"},
-        StoredRow{"PortHalfUp", "3.5", "96", "AFFF", true, 96, "AFFF"},
-        StoredRow{"Baud192", "1", "192", "", true, 192, ""},
-        StoredRow{"Baud19200", "1", "19200", "", true, 192, ""},
-        StoredRow{"Baud9600", "1", "9600", "", true, 192, ""},
-        StoredRow{"BaudEmpty", "1", "", "", true, 192, ""},
-        StoredRow{"BaudHuge", "1", "352", "", true, 192, ""},
-        StoredRow{"AddressCase", "1", "96", "a001", true, 96, ""},
-        StoredRow{"AddressDefault", "1", "96", "DATAD", true, 96, ""},
-        StoredRow{"AddressJunk", "1", "96", "A001\r", true, 96, ""}),
+    ::testing::Values(StoredRow{"Port16", "16", "96", "A001", false, 0, ""},
+                      StoredRow{"Port0", "0", "96", "A001", false, 0, ""},
+                      StoredRow{"PortNegative", "-2", "96", "A001", false, 0, ""},
+                      StoredRow{"PortLetters", "COM3", "96", "A001", false, 0, ""},
+                      StoredRow{"PortHuge", "99999999999999999999999999999999", "96", "", false, 0,
+                                ""},
+                      StoredRow{"PortHalfDown", "2.5", "96", "A003", true, 96, "A003"},
+                      StoredRow{"PortHalfUp", "3.5", "96", "AFFF", true, 96, "AFFF"},
+                      StoredRow{"Baud192", "1", "192", "", true, 192, ""},
+                      StoredRow{"Baud19200", "1", "19200", "", true, 192, ""},
+                      StoredRow{"Baud9600", "1", "9600", "", true, 192, ""},
+                      StoredRow{"BaudEmpty", "1", "", "", true, 192, ""},
+                      StoredRow{"BaudHuge", "1", "352", "", true, 192, ""},
+                      StoredRow{"AddressCase", "1", "96", "a001", true, 96, ""},
+                      StoredRow{"AddressDefault", "1", "96", "DATAD", true, 96, ""},
+                      StoredRow{"AddressJunk", "1", "96", "A001\r", true, 96, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Form1Load, PortThatFailsToOpenLeadsToTheDialogWithoutMessage) {

@@ -13,7 +13,9 @@ namespace {
 
 using testing::Harness;
 
-int px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+int px(int twips) {
+    return static_cast<int>(std::lround(twips / 15.0));
+}
 
 TEST(PanelLayout, EveryButtonAtItsPlaceWithItsCaption) {
     Harness h;
@@ -22,8 +24,8 @@ TEST(PanelLayout, EveryButtonAtItsPlaceWithItsCaption) {
         SCOPED_TRACE(std::string(row.name));
         QPushButton* button = h.button(std::string(row.name).c_str());
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->geometry(), QRect(px(row.left), px(row.top), px(row.width),
-                                            px(row.height)));
+        EXPECT_EQ(button->geometry(),
+                  QRect(px(row.left), px(row.top), px(row.width), px(row.height)));
         EXPECT_EQ(button->text().toStdString(), row.caption);
         const QString frame = QString::fromLatin1(row.frame.data(), qsizetype(row.frame.size()));
         EXPECT_EQ(button->parentWidget()->objectName(), row.frame.empty() ? "Form1" : frame);
@@ -31,6 +33,8 @@ TEST(PanelLayout, EveryButtonAtItsPlaceWithItsCaption) {
         EXPECT_TRUE(button->font().bold());
         EXPECT_EQ(row.holdIndex != 0, !button->icon().isNull());
     }
+    EXPECT_EQ(h.button("Command30")->accessibleName(), "ZOOM up");
+    EXPECT_EQ(h.button("Command19")->toolTip(), "LENS SHIFT right");
 }
 
 TEST(PanelLayout, AddressOptionsAtTheirPlaces) {
@@ -61,8 +65,9 @@ struct ClickRow {
     const char* bytes;
 };
 
-void PrintTo(const ClickRow& row, std::ostream* os) { *os << row.button; }
-
+void PrintTo(const ClickRow& row, std::ostream* os) {
+    *os << row.button;
+}
 
 class ClickButtons : public ::testing::TestWithParam<ClickRow> {};
 
@@ -84,32 +89,27 @@ TEST_P(ClickButtons, PutExactlyTheirBytesOnTheWire) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ClickButtons,
-    ::testing::Values(ClickRow{"Command17", "C00"}, ClickRow{"Command18", "C01"},
-                      ClickRow{"Command27", "C05"}, ClickRow{"Command28", "C06"},
-                      ClickRow{"Command53", "C07"}, ClickRow{"Command41", "C08"},
-                      ClickRow{"Command31", "C0F"}, ClickRow{"Command32", "C10"},
-                      ClickRow{"Command21", "C0D"}, ClickRow{"Command22", "C0E"},
-                      ClickRow{"Command25", "C43"}, ClickRow{"Command26", "C44"},
-                      ClickRow{"Command9", "CF LAMPMODE FULL"},
-                      ClickRow{"Command68", "CF LAMPMODE LAMP1"},
-                      ClickRow{"Command34", "CF LAMPMODE LAMP2"}, ClickRow{"Command23", "C1C"},
-                      ClickRow{"Command24", "C1D"}, ClickRow{"Command6", "C3F"},
-                      ClickRow{"Command3", "C1E"}, ClickRow{"Command73", "C27"},
-                      ClickRow{"Command13", "C89"}, ClickRow{"Command14", "C8A"},
-                      ClickRow{"Command60", "CF KEYDIS NONE"},
-                      ClickRow{"Command61", "CF KEYDIS RC"},
-                      ClickRow{"Command62", "CF KEYDIS KEY"}, ClickRow{"Command44", "CR0"},
-                      ClickRow{"Command45", "CR1"}, ClickRow{"Command54", "CR6"},
-                      ClickRow{"Command47", "CR4"}, ClickRow{"Command46", "CR3"},
-                      ClickRow{"Command76", "CR7"}),
+    ::testing::Values(
+        ClickRow{"Command17", "C00"}, ClickRow{"Command18", "C01"}, ClickRow{"Command27", "C05"},
+        ClickRow{"Command28", "C06"}, ClickRow{"Command53", "C07"}, ClickRow{"Command41", "C08"},
+        ClickRow{"Command31", "C0F"}, ClickRow{"Command32", "C10"}, ClickRow{"Command21", "C0D"},
+        ClickRow{"Command22", "C0E"}, ClickRow{"Command25", "C43"}, ClickRow{"Command26", "C44"},
+        ClickRow{"Command9", "CF LAMPMODE FULL"}, ClickRow{"Command68", "CF LAMPMODE LAMP1"},
+        ClickRow{"Command34", "CF LAMPMODE LAMP2"}, ClickRow{"Command23", "C1C"},
+        ClickRow{"Command24", "C1D"}, ClickRow{"Command6", "C3F"}, ClickRow{"Command3", "C1E"},
+        ClickRow{"Command73", "C27"}, ClickRow{"Command13", "C89"}, ClickRow{"Command14", "C8A"},
+        ClickRow{"Command60", "CF KEYDIS NONE"}, ClickRow{"Command61", "CF KEYDIS RC"},
+        ClickRow{"Command62", "CF KEYDIS KEY"}, ClickRow{"Command44", "CR0"},
+        ClickRow{"Command45", "CR1"}, ClickRow{"Command54", "CR6"}, ClickRow{"Command47", "CR4"},
+        ClickRow{"Command46", "CR3"}, ClickRow{"Command76", "CR7"}),
     [](const auto& info) { return std::string(info.param.button); });
 
 TEST(UnitAddress, EveryOptionPrefixesTheNextSend) {
     Harness h;
     h.started();
-    const std::pair<const char*, const char*> rows[] = {
-        {"Option2", "AFFF"}, {"Option3", "A001"}, {"Option4", "A002"},
-        {"Option5", "A003"}, {"Option6", "A004"}, {"Option1", ""}};
+    const std::pair<const char*, const char*> rows[] = {{"Option2", "AFFF"}, {"Option3", "A001"},
+                                                        {"Option4", "A002"}, {"Option5", "A003"},
+                                                        {"Option6", "A004"}, {"Option1", ""}};
     for (const auto& [option, address] : rows) {
         h.child<QRadioButton>(option)->click();
         h.button("Command44")->click();
@@ -122,8 +122,9 @@ struct HoldRow {
     const char* command;
 };
 
-void PrintTo(const HoldRow& row, std::ostream* os) { *os << row.button; }
-
+void PrintTo(const HoldRow& row, std::ostream* os) {
+    *os << row.button;
+}
 
 class HoldButtons : public ::testing::TestWithParam<HoldRow> {};
 
@@ -152,18 +153,18 @@ TEST_P(HoldButtons, RepeatEvery100MsUntilTheRelease) {
     EXPECT_EQ(h.serial.writes.size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arrows, HoldButtons,
-    ::testing::Values(HoldRow{"Command30", "C47"}, HoldRow{"Command42", "C46"},
-                      HoldRow{"Command5", "C3C"}, HoldRow{"Command7", "C3D"},
-                      HoldRow{"Command38", "C3B"}, HoldRow{"Command8", "C3A"},
-                      HoldRow{"Command1", "C4B"}, HoldRow{"Command2", "C4A"},
-                      HoldRow{"Command48", "C30"}, HoldRow{"Command49", "C31"},
-                      HoldRow{"Command10", "C8E"}, HoldRow{"Command35", "C8F"},
-                      HoldRow{"Command4", "C91"}, HoldRow{"Command11", "C90"},
-                      HoldRow{"Command12", "C5D"}, HoldRow{"Command20", "C5E"},
-                      HoldRow{"Command15", "C5F"}, HoldRow{"Command19", "C60"}),
-    [](const auto& info) { return std::string(info.param.button); });
+INSTANTIATE_TEST_SUITE_P(Arrows, HoldButtons,
+                         ::testing::Values(HoldRow{"Command30", "C47"}, HoldRow{"Command42", "C46"},
+                                           HoldRow{"Command5", "C3C"}, HoldRow{"Command7", "C3D"},
+                                           HoldRow{"Command38", "C3B"}, HoldRow{"Command8", "C3A"},
+                                           HoldRow{"Command1", "C4B"}, HoldRow{"Command2", "C4A"},
+                                           HoldRow{"Command48", "C30"}, HoldRow{"Command49", "C31"},
+                                           HoldRow{"Command10", "C8E"}, HoldRow{"Command35", "C8F"},
+                                           HoldRow{"Command4", "C91"}, HoldRow{"Command11", "C90"},
+                                           HoldRow{"Command12", "C5D"}, HoldRow{"Command20", "C5E"},
+                                           HoldRow{"Command15", "C5F"},
+                                           HoldRow{"Command19", "C60"}),
+                         [](const auto& info) { return std::string(info.param.button); });
 
 TEST(Hold, ShortClickSendsOnceAndReleasePeriodsFollow) {
     Harness h;

@@ -1,5 +1,5 @@
-#include "link/QtSerialPort.h"
 #include "settings/Form2.h"
+#include "link/QtSerialPort.h"
 #include "support/Harness.h"
 
 #include <QLineEdit>

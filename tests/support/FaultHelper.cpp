@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
         std::printf("saving\n");
         std::fflush(stdout);
         for (unsigned i = 0;; ++i) {
-            store.write(QStringLiteral("ComPort"), i % 2 ? QStringLiteral("3") : QStringLiteral("4"));
+            store.write(QStringLiteral("ComPort"),
+                        i % 2 ? QStringLiteral("3") : QStringLiteral("4"));
             store.write(QStringLiteral("ADRESS"), i % 2 ? QStringLiteral("A001") : QString());
         }
     }

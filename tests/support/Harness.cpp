@@ -4,7 +4,9 @@
 
 namespace trv::testing {
 
-QString Harness::label(const char* name) const { return child<QLabel>(name)->text(); }
+QString Harness::label(const char* name) const {
+    return child<QLabel>(name)->text();
+}
 
 bool Harness::visible(const char* name) const {
     return !child<QWidget>(name)->isHidden();

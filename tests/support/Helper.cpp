@@ -23,7 +23,9 @@ QStringList command(const QStringList& args, bool unprivileged) {
 
 } // namespace
 
-int unprivilegedUid() { return geteuid() == 0 ? kNobody : int(geteuid()); }
+int unprivilegedUid() {
+    return geteuid() == 0 ? kNobody : int(geteuid());
+}
 
 HelperRun runHelper(const QStringList& args, const QProcessEnvironment& env, bool unprivileged) {
     QStringList full = command(args, unprivileged);

@@ -97,9 +97,13 @@ TEST(SimOptions, ParsesAndRejects) {
     EXPECT_DOUBLE_EQ(options->noise, 0.5);
     EXPECT_DOUBLE_EQ(options->hangupAfter, 2.5);
     EXPECT_EQ(options->model.fault, "lamp");
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--id", "5"}, {"--baud", "4800"}, {"--noise", "2"},
-          {"--fault", "fire"}, {"--delay"}, {"--what"}, {"--warmup", "-1"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id", "5"},
+                                                {"--baud", "4800"},
+                                                {"--noise", "2"},
+                                                {"--fault", "fire"},
+                                                {"--delay"},
+                                                {"--what"},
+                                                {"--warmup", "-1"}}) {
         EXPECT_FALSE(SimOptions::parse(bad, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }

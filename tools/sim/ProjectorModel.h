@@ -9,16 +9,16 @@ namespace trv::sim {
 
 // What the simulated projector is like when it starts.
 struct ModelOptions {
-    int id = 1;                 // unit number 1..4
-    int warmupSeconds = 5;      // "40" after power on, then "00"
-    int cooldownSeconds = 5;    // "20" after power off, then "80"
-    int lampHours = 1234;       // hours at start, growing while the lamp is lit
-    std::string fault;          // "", "temp", "lamp" or "power"
+    int id = 1;              // unit number 1..4
+    int warmupSeconds = 5;   // "40" after power on, then "00"
+    int cooldownSeconds = 5; // "20" after power off, then "80"
+    int lampHours = 1234;    // hours at start, growing while the lamp is lit
+    std::string fault;       // "", "temp", "lamp" or "power"
 };
 
 // A TRV-M5400 as seen from its serial line: one command in, at most one reply out.
 class ProjectorModel {
-public:
+  public:
     enum class Power { Standby, Warming, On, Cooling };
 
     explicit ProjectorModel(ModelOptions options);
@@ -30,16 +30,16 @@ public:
     Power power(std::int64_t nowMs);
     int lampHours(std::int64_t nowMs);
 
-private:
+  private:
     std::string execute(std::string_view command, std::int64_t nowMs);
     std::string readSetting(std::string_view word) const;
     void advance(std::int64_t nowMs);
 
     ModelOptions options_;
     Power power_ = Power::Standby;
-    std::int64_t until_ = 0;       // end of warming up or cooling down
-    std::int64_t litSince_ = 0;    // when the lamp was last lit
-    std::int64_t litMs_ = 0;       // lamp time before that
+    std::int64_t until_ = 0;    // end of warming up or cooling down
+    std::int64_t litSince_ = 0; // when the lamp was last lit
+    std::int64_t litMs_ = 0;    // lamp time before that
     bool lit_ = false;
     int input_ = 1;
     bool ceiling_ = false;

@@ -11,7 +11,7 @@ namespace trv::sim {
 // Command-line options of trv-sim.
 struct SimOptions {
     ModelOptions model;
-    std::string link;        // symbolic link to the device, made at start and removed at exit
+    std::string link; // symbolic link to the device, made at start and removed at exit
     int baud = 9600;
     int delayMs = 0;         // before each reply
     bool silent = false;     // never answers

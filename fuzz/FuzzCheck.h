@@ -13,6 +13,4 @@
         }                                                                                          \
     } while (false)
 
-inline bool printable(char c) {
-    return c >= 0x20 && c <= 0x7e;
-}
+inline bool printable(char c) { return c >= 0x20 && c <= 0x7e; }

@@ -806,18 +806,10 @@ constexpr std::array<std::string_view, 154> kExpandRead{
 
 } // namespace
 
-std::span<const std::string_view> basic() {
-    return kBasic;
-}
-std::span<const std::string_view> expand() {
-    return kExpand;
-}
-std::span<const std::string_view> expandRead() {
-    return kExpandRead;
-}
+std::span<const std::string_view> basic() { return kBasic; }
+std::span<const std::string_view> expand() { return kExpand; }
+std::span<const std::string_view> expandRead() { return kExpandRead; }
 
-std::string_view commandPart(std::string_view text) {
-    return text.substr(0, text.find('['));
-}
+std::string_view commandPart(std::string_view text) { return text.substr(0, text.find('[')); }
 
 } // namespace trv::Catalogue

@@ -204,15 +204,9 @@ void Form3::switchTo(QComboBox* shown) {
     takeEntry(shown);
 }
 
-void Form3::Command3_Click() {
-    switchTo(combo1_);
-}
-void Form3::Command4_Click() {
-    switchTo(combo2_);
-}
-void Form3::Command5_Click() {
-    switchTo(combo3_);
-}
+void Form3::Command3_Click() { switchTo(combo1_); }
+void Form3::Command4_Click() { switchTo(combo2_); }
+void Form3::Command5_Click() { switchTo(combo3_); }
 
 void Form3::Command1_Click() {
     const bool timer2Was = link_.timer2().isEnabled();
@@ -232,9 +226,7 @@ void Form3::Command1_Click() {
     link_.timer4().setEnabled(true);
 }
 
-void Form3::Command2_Click() {
-    close();
-}
+void Form3::Command2_Click() { close(); }
 
 void Form3::closeEvent(QCloseEvent* event) {
     event->accept();

@@ -5,9 +5,7 @@
 namespace trv::NumberRule {
 namespace {
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Length of the longest decimal number at the start of `text` (sign, digits, fraction).
 std::size_t numberLength(std::string_view text) {

@@ -18,9 +18,7 @@ QtSerialPort::~QtSerialPort() {
         port_.close();
 }
 
-void QtSerialPort::setPortNumber(int portNo) {
-    portNo_ = portNo;
-}
+void QtSerialPort::setPortNumber(int portNo) { portNo_ = portNo; }
 
 void QtSerialPort::setSettings(const QString& settings) {
     baud_ = settings.startsWith(QLatin1String("9600,")) ? 9600 : 19200;
@@ -70,9 +68,7 @@ void QtSerialPort::close() {
     closing_ = false;
 }
 
-bool QtSerialPort::isOpen() const {
-    return port_.isOpen();
-}
+bool QtSerialPort::isOpen() const { return port_.isOpen(); }
 
 bool QtSerialPort::write(const std::string& bytes) {
     if (!port_.isOpen())

@@ -8,9 +8,7 @@ QtTimer::QtTimer(int intervalMs, bool precise) {
     connect(&timer_, &QTimer::timeout, this, &Timer::timeout);
 }
 
-void QtTimer::setInterval(int ms) {
-    timer_.setInterval(ms);
-}
+void QtTimer::setInterval(int ms) { timer_.setInterval(ms); }
 
 void QtTimer::setEnabled(bool enabled) {
     if (enabled)

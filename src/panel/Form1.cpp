@@ -25,9 +25,7 @@ namespace {
 QString text(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
-QColor colour(Rgb rgb) {
-    return {rgb.r, rgb.g, rgb.b};
-}
+QColor colour(Rgb rgb) { return {rgb.r, rgb.g, rgb.b}; }
 
 QFont panelFont(double pointSize, bool bold) {
     QFont font;
@@ -154,12 +152,8 @@ Form1::~Form1() {
         disconnect(button, nullptr, this, nullptr);
 }
 
-Form2* Form1::settingsDialog() const {
-    return form2_;
-}
-Form3* Form1::console() const {
-    return form3_;
-}
+Form2* Form1::settingsDialog() const { return form2_; }
+Form3* Form1::console() const { return form3_; }
 
 void Form1::buildPanel() {
     std::map<std::string_view, QWidget*> containers{{"", this}};
@@ -432,9 +426,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::Command16_Click() {
-    close();
-}
+void Form1::Command16_Click() { close(); }
 
 void Form1::Command33_Click() {
     if (link_.serial().isOpen())

@@ -97,15 +97,9 @@ constexpr std::array kAddresses{
 
 } // namespace
 
-std::span<const FrameRow> frames() {
-    return kFrames;
-}
-std::span<const ButtonRow> buttons() {
-    return kButtons;
-}
-std::span<const AddressRow> addresses() {
-    return kAddresses;
-}
+std::span<const FrameRow> frames() { return kFrames; }
+std::span<const ButtonRow> buttons() { return kButtons; }
+std::span<const AddressRow> addresses() { return kAddresses; }
 
 std::string_view holdCommand(int holdIndex) {
     for (const ButtonRow& row : kButtons) {

@@ -47,9 +47,7 @@ TEST(EchoRule, PrintableRangeEndsAtLowerZ) {
     EXPECT_EQ(renderEcho("z{|}~\x7f").text, " z ? ? ? ? ? ");
 }
 
-TEST(EchoRule, EmptyTextIsOneBlank) {
-    EXPECT_EQ(renderEcho("").text, " ");
-}
+TEST(EchoRule, EmptyTextIsOneBlank) { EXPECT_EQ(renderEcho("").text, " "); }
 
 } // namespace
 } // namespace trv

@@ -55,9 +55,7 @@ struct DamagedRow {
     QString comPort; // what reading "ComPort" gives
 };
 
-void PrintTo(const DamagedRow& row, std::ostream* os) {
-    *os << row.name;
-}
+void PrintTo(const DamagedRow& row, std::ostream* os) { *os << row.name; }
 
 class DamagedStore : public ::testing::TestWithParam<DamagedRow> {};
 

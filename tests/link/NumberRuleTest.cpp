@@ -12,9 +12,7 @@ struct LeadingRow {
     double expected;
 };
 
-void PrintTo(const LeadingRow& row, std::ostream* os) {
-    *os << row.name;
-}
+void PrintTo(const LeadingRow& row, std::ostream* os) { *os << row.name; }
 
 class LeadingNumber : public ::testing::TestWithParam<LeadingRow> {};
 

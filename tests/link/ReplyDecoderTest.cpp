@@ -17,9 +17,7 @@ struct DecodeRow {
     std::string status; // empty: the status line keeps what it showed
 };
 
-void PrintTo(const DecodeRow& row, std::ostream* os) {
-    *os << row.name;
-}
+void PrintTo(const DecodeRow& row, std::ostream* os) { *os << row.name; }
 
 class Decoding : public ::testing::TestWithParam<DecodeRow> {
   protected:

@@ -56,9 +56,7 @@ struct StoredRow {
     const char* unitAddress;
 };
 
-void PrintTo(const StoredRow& row, std::ostream* os) {
-    *os << row.name;
-}
+void PrintTo(const StoredRow& row, std::ostream* os) { *os << row.name; }
 
 class StoredValues : public ::testing::TestWithParam<StoredRow> {};
 

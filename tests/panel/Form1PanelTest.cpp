@@ -13,9 +13,7 @@ namespace {
 
 using testing::Harness;
 
-int px(int twips) {
-    return static_cast<int>(std::lround(twips / 15.0));
-}
+int px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
 
 TEST(PanelLayout, EveryButtonAtItsPlaceWithItsCaption) {
     Harness h;
@@ -65,9 +63,7 @@ struct ClickRow {
     const char* bytes;
 };
 
-void PrintTo(const ClickRow& row, std::ostream* os) {
-    *os << row.button;
-}
+void PrintTo(const ClickRow& row, std::ostream* os) { *os << row.button; }
 
 class ClickButtons : public ::testing::TestWithParam<ClickRow> {};
 
@@ -122,9 +118,7 @@ struct HoldRow {
     const char* command;
 };
 
-void PrintTo(const HoldRow& row, std::ostream* os) {
-    *os << row.button;
-}
+void PrintTo(const HoldRow& row, std::ostream* os) { *os << row.button; }
 
 class HoldButtons : public ::testing::TestWithParam<HoldRow> {};
 

@@ -72,9 +72,7 @@ void ManualClock::advance(std::int64_t ms) {
     now_ = target;
 }
 
-FakeTimer::~FakeTimer() {
-    std::erase(clock_.timers_, this);
-}
+FakeTimer::~FakeTimer() { std::erase(clock_.timers_, this); }
 
 void FakeTimer::setInterval(int ms) {
     interval_ = ms;

@@ -23,9 +23,7 @@ QStringList command(const QStringList& args, bool unprivileged) {
 
 } // namespace
 
-int unprivilegedUid() {
-    return geteuid() == 0 ? kNobody : int(geteuid());
-}
+int unprivilegedUid() { return geteuid() == 0 ? kNobody : int(geteuid()); }
 
 HelperRun runHelper(const QStringList& args, const QProcessEnvironment& env, bool unprivileged) {
     QStringList full = command(args, unprivileged);

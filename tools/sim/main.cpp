@@ -20,9 +20,7 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
-void onSignal(int) {
-    stopRequested = 1;
-}
+void onSignal(int) { stopRequested = 1; }
 
 std::int64_t nowMs() {
     using namespace std::chrono;

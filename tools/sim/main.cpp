@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
             outgoing.clear();
         }
         if (hungUp) {
-            pause(); // until SIGINT or SIGTERM
+            poll(nullptr, 0, 100); // until SIGINT or SIGTERM
             continue;
         }
         while (!outgoing.empty() && outgoing.front().due <= now) {

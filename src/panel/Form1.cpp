@@ -446,6 +446,12 @@ void Form1::showSettingsDialog(bool modal) {
     form2_ = new Form2(values_, link_.serial(), platform_.store, platform_.messages, this);
     if (modal) {
         form2_->setWindowModality(Qt::ApplicationModal);
+        // Nothing else is on screen yet: put the dialog in the middle of it.
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = form2_->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            form2_->move(frame.topLeft());
+        }
         // On the start-up path the main window appears once the dialog has closed.
         connect(form2_, &Form2::finished, this, [this] {
             placeOnScreen();

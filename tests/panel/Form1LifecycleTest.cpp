@@ -112,6 +112,17 @@ TEST(Form1Close, StoresTheAddressAndClosesThePort) {
     EXPECT_EQ(h.serial.closes, 1);
 }
 
+TEST(Form1Close, TheAddressSurvivesARestart) {
+    Harness h;
+    h.started();
+    h.child<QRadioButton>("Option6")->click();
+    h.form->close();
+    Form1& again = h.started(); // a new main window on the same store
+    EXPECT_TRUE(h.child<QRadioButton>("Option6")->isChecked());
+    again.findChild<QPushButton*>(QStringLiteral("Command45"))->click();
+    EXPECT_EQ(h.serial.writes.back(), "A004CR1\r");
+}
+
 TEST(Form1Close, SingleStoresTheEmptyTextAndEndClosesEverything) {
     Harness h;
     h.store.values["ADRESS"] = "A001";

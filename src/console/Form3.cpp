@@ -182,11 +182,10 @@ void Form3::Combo2_Click() {
 }
 
 void Form3::Text1_Change(const QString& text) {
+    const QByteArray bytes = text.toLatin1();
+    SendStr.assign(Catalogue::commandPart({bytes.constData(), std::size_t(bytes.size())}));
     // One command per SEND: a pasted line break must not end it early or start another.
-    QByteArray bytes = text.toLatin1();
-    bytes.truncate(bytes.indexOf('[') < 0 ? bytes.size() : bytes.indexOf('['));
-    bytes.replace('\r', QByteArray()).replace('\n', QByteArray());
-    SendStr.assign(bytes.constData(), std::size_t(bytes.size()));
+    std::erase_if(SendStr, [](char c) { return c == '\r' || c == '\n'; });
     SendStr += '\r';
 }
 

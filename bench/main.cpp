@@ -14,8 +14,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>

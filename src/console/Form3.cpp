@@ -19,7 +19,6 @@ QString latin1(std::string_view s) {
 
 constexpr int kClientWidth = 10005;
 constexpr int kOuterHeight = 2500;
-constexpr int kDecorationHeight = 480; // title bar and borders of the designed window
 constexpr int kListTop = 1560;
 
 QFont consoleFont() {
@@ -143,7 +142,7 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
 
 void Form3::Form_Load() {
     combo1_->hide();
-    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kOuterHeight - kDecorationHeight));
+    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kOuterHeight - kDecorationTwips));
     combo1_->show();
     combo2_->hide();
     combo3_->hide();

@@ -15,7 +15,7 @@ namespace trv {
 // digits and sends it through the main window.
 class Form3 final : public QWidget {
     Q_OBJECT
-  public:
+public:
     Form3(ProjectorLink& link, QWidget* mainWindow);
 
     void Command1_Click(); // SEND
@@ -26,14 +26,14 @@ class Form3 final : public QWidget {
 
     const std::string& sendStr() const { return SendStr; }
 
-  signals:
+signals:
     // The console has closed, by CLOSE or by its frame.
     void closed();
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     void Form_Load();
     void Combo1_Click(QComboBox* combo);
     void Combo2_Click();

@@ -8,7 +8,7 @@ namespace trv {
 
 // Modal warning boxes with one OK button.
 class MessageBox {
-  public:
+public:
     virtual ~MessageBox() = default;
     // Waits until the box is closed; `detail` may be empty.
     virtual void warning(QWidget* parent, const QString& text, const QString& title,

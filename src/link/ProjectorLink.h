@@ -14,7 +14,7 @@ namespace trv {
 // directions, decoding of replies, and the reply-timeout and display-clearing timers.
 class ProjectorLink : public QObject {
     Q_OBJECT
-  public:
+public:
     static constexpr std::size_t kReceiveLimit = 1024; // the line's input buffer size
 
     // What the traffic displays and legends show.
@@ -55,10 +55,10 @@ class ProjectorLink : public QObject {
     void setTx(std::string text);
     void setRx(std::string text);
 
-  signals:
+signals:
     void displayChanged();
 
-  private:
+private:
     void showLegends(bool ack, bool cr, bool space);
 
     SerialPort& serial_;

@@ -6,7 +6,7 @@ namespace trv {
 
 // Clock whose timers are QTimers.
 class QtClock final : public Clock {
-  public:
+public:
     std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) override;
 };
 

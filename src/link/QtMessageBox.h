@@ -6,7 +6,7 @@ namespace trv {
 
 // MessageBox through QMessageBox.
 class QtMessageBox final : public MessageBox {
-  public:
+public:
     void warning(QWidget* parent, const QString& text, const QString& title,
                  const QString& detail) override;
 };

@@ -10,7 +10,7 @@ namespace trv {
 // flow control. A device that vanishes while open is closed once and reported as linkLost.
 class QtSerialPort final : public SerialPort {
     Q_OBJECT
-  public:
+public:
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
 
@@ -22,7 +22,7 @@ class QtSerialPort final : public SerialPort {
     bool write(const std::string& bytes) override;
     std::string readAll() override;
 
-  private:
+private:
     void onError(QSerialPort::SerialPortError error);
     QString describeOpenFailure(const QString& path) const;
 

@@ -8,7 +8,7 @@ namespace trv {
 
 // SettingsStore in the platform's native per-user settings (on Linux ~/.config/ZEKO/ZEKO.conf).
 class QtSettingsStore final : public SettingsStore {
-  public:
+public:
     QtSettingsStore();
 
     QString read(const QString& key, const QString& fallback) override;
@@ -16,7 +16,7 @@ class QtSettingsStore final : public SettingsStore {
 
     QString fileName() const { return settings_.fileName(); }
 
-  private:
+private:
     QSettings settings_;
 };
 

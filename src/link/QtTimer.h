@@ -9,7 +9,7 @@ namespace trv {
 // Timer on a QTimer.
 class QtTimer final : public Timer {
     Q_OBJECT
-  public:
+public:
     QtTimer(int intervalMs, bool precise);
 
     void setInterval(int ms) override;
@@ -17,7 +17,7 @@ class QtTimer final : public Timer {
     void setEnabled(bool enabled) override;
     bool isEnabled() const override { return timer_.isActive(); }
 
-  private:
+private:
     QTimer timer_;
 };
 

@@ -9,7 +9,7 @@ namespace trv {
 // The serial line as the program uses it: select, configure, open, close, write, read.
 class SerialPort : public QObject {
     Q_OBJECT
-  public:
+public:
     static constexpr int kCharactersReceived = 2; // the only communication event that acts
 
     struct OpenResult {
@@ -29,7 +29,7 @@ class SerialPort : public QObject {
     // Everything received and not yet read.
     virtual std::string readAll() = 0;
 
-  signals:
+signals:
     void commEvent(int code);
     // The device went away while open; the port has already been closed.
     void linkLost(const QString& reason);

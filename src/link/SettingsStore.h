@@ -6,7 +6,7 @@ namespace trv {
 
 // The per-user store of the three start-up values (application "ZEKO", section "StartUP").
 class SettingsStore {
-  public:
+public:
     virtual ~SettingsStore() = default;
     // The stored text, or `fallback` when the key is absent or the store is unreadable.
     virtual QString read(const QString& key, const QString& fallback) = 0;

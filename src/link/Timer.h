@@ -8,7 +8,7 @@ namespace trv {
 // Enabling a timer, or changing the period of an enabled one, starts its period afresh.
 class Timer : public QObject {
     Q_OBJECT
-  public:
+public:
     using QObject::QObject;
 
     virtual void setInterval(int ms) = 0;
@@ -16,7 +16,7 @@ class Timer : public QObject {
     virtual void setEnabled(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
 
-  signals:
+signals:
     void timeout();
 };
 

@@ -22,7 +22,7 @@ class Form3;
 // The main window: the button panel, the traffic displays and the status line.
 class Form1 final : public QWidget {
     Q_OBJECT
-  public:
+public:
     Form1(const Platform& platform, PortValues& values, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -49,13 +49,13 @@ class Form1 final : public QWidget {
     int outerHeightTwips() const;
     void setOuterHeightTwips(int twips);
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void buildPanel();
     void sendClick(std::string_view command);
     void holdPressed(int holdIndex);

@@ -8,14 +8,14 @@ namespace trv {
 // the release can no longer arrive (mouse grab taken away, button hidden or disabled).
 class HoldButton final : public QPushButton {
     Q_OBJECT
-  public:
+public:
     using QPushButton::QPushButton;
 
-  signals:
+signals:
     void mouseDown();
     void mouseUp();
 
-  protected:
+protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Twips.h"
+
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -49,9 +51,8 @@ inline constexpr int kClientHeight = 7620;
 inline constexpr int kCompactHeight = 5100; // outer heights
 inline constexpr int kFullHeight = 8100;
 inline constexpr int kHeightThreshold = 7000;
-// Title bar and borders of the designed window, so outer heights map onto client heights the
-// same way whatever the window manager draws.
-inline constexpr int kDecorationHeight = kFullHeight - kClientHeight;
+inline constexpr int kDecorationHeight = kDecorationTwips;
+static_assert(kFullHeight - kClientHeight == kDecorationHeight);
 
 std::span<const FrameRow> frames();
 std::span<const ButtonRow> buttons();

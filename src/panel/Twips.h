@@ -7,6 +7,9 @@ namespace trv {
 
 // Design units: twips, 15 to a logical pixel (1/1440 inch at 96 dots per inch).
 inline constexpr int kTwipsPerPixel = 15;
+// Title bar and borders of a designed window, so the design's outer heights map onto client
+// heights the same way whatever the window manager draws.
+inline constexpr int kDecorationTwips = 480;
 
 inline int twipsToPixels(int twips) {
     return static_cast<int>(std::lround(twips / double(kTwipsPerPixel)));

@@ -21,7 +21,7 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("  COM PORT"));
-    setFixedSize(twipsRect(0, 0, 3105, 4005).size());
+    setFixedSize(twipsToPixels(3105), twipsToPixels(4005));
     // The frame's caption sits on its top border, leaving the space below it to the options.
     setStyleSheet(QStringLiteral(
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"

@@ -16,21 +16,21 @@ namespace trv {
 // and stores the choice.
 class Form2 final : public QWidget {
     Q_OBJECT
-  public:
+public:
     Form2(PortValues& values, SerialPort& serial, SettingsStore& store, MessageBox& messages,
           QWidget* mainWindow);
 
     void Command1_Click(); // OK
     void Command2_Click(); // Cancel
 
-  signals:
+signals:
     // The dialog has closed, whichever way.
     void finished();
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     void Form_Load();
     void Text1_Change(const QString& text);
     void selectBaudOption();

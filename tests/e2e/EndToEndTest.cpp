@@ -20,7 +20,7 @@ namespace trv {
 namespace {
 
 class EndToEnd : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         form_.reset();
         if (sim_.state() != QProcess::NotRunning) {

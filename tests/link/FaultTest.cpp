@@ -21,7 +21,7 @@ using testing::runHelper;
 
 // A settings folder of its own, open to the ordinary user the helper may run as.
 class StoreFolder {
-  public:
+public:
     StoreFolder() {
         chmod(dir_.path().toLocal8Bit().constData(), 0777);
         QDir(dir_.path()).mkpath(QStringLiteral("ZEKO"));
@@ -44,7 +44,7 @@ class StoreFolder {
         return runHelper(args, env_, unprivileged);
     }
 
-  private:
+private:
     QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/trv-store-XXXXXX")};
     QProcessEnvironment env_;
 };
@@ -148,7 +148,7 @@ TEST(StoreFaults, KilledWhileSavingNeverLeavesADamagedFile) {
 
 // The far end of a pseudo-terminal whose near end the helper opens as COM7.
 class DeviceFault : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         why_ = testing::unprivilegedUnavailable();
         if (!why_.isEmpty())

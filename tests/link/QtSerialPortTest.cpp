@@ -14,7 +14,7 @@ namespace {
 
 // The far end of a pseudo-terminal, reached by the program as COM9.
 class PseudoTerminal : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         int slave = -1;
         char name[256] = {};

@@ -20,7 +20,7 @@ struct DecodeRow {
 void PrintTo(const DecodeRow& row, std::ostream* os) { *os << row.name; }
 
 class Decoding : public ::testing::TestWithParam<DecodeRow> {
-  protected:
+protected:
     // Sends the row's command after an input read left " Input 1" on the status line and
     // returns the status line after the reply arrived in `pieceSize` pieces.
     static std::string run(std::size_t pieceSize) {

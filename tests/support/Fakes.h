@@ -15,7 +15,7 @@ namespace trv::testing {
 // A serial line that records every write and delivers arrivals on demand.
 class FakeSerialPort final : public SerialPort {
     Q_OBJECT
-  public:
+public:
     void setPortNumber(int portNo) override { portNo_ = portNo; }
     void setSettings(const QString& settings) override { settings_ = settings; }
     OpenResult open() override;
@@ -44,13 +44,13 @@ class FakeSerialPort final : public SerialPort {
 
 // Timers that tick only when the test moves the clock on, in time order.
 class ManualClock final : public Clock {
-  public:
+public:
     std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) override;
     // Moves time on by `ms`, firing every due tick in order.
     void advance(std::int64_t ms);
     std::int64_t now() const { return now_; }
 
-  private:
+private:
     friend class FakeTimer;
     std::int64_t now_ = 0;
     std::vector<class FakeTimer*> timers_;
@@ -58,7 +58,7 @@ class ManualClock final : public Clock {
 
 class FakeTimer final : public Timer {
     Q_OBJECT
-  public:
+public:
     FakeTimer(ManualClock& clock, int intervalMs) : clock_(clock), interval_(intervalMs) {}
     ~FakeTimer() override;
 
@@ -70,7 +70,7 @@ class FakeTimer final : public Timer {
     std::int64_t deadline() const { return deadline_; }
     void fire();
 
-  private:
+private:
     ManualClock& clock_;
     int interval_;
     bool enabled_ = false;
@@ -78,7 +78,7 @@ class FakeTimer final : public Timer {
 };
 
 class FakeSettingsStore final : public SettingsStore {
-  public:
+public:
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;
 
@@ -88,7 +88,7 @@ class FakeSettingsStore final : public SettingsStore {
 };
 
 class FakeMessageBox final : public MessageBox {
-  public:
+public:
     struct Shown {
         QString text, title, detail;
     };

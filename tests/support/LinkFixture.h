@@ -9,7 +9,7 @@ namespace trv::testing {
 
 // A link on an open fake line with the load's reply periods.
 class LinkTest : public ::testing::Test {
-  protected:
+protected:
     LinkTest() {
         serial.open();
         link.timer2().setInterval(1000);

@@ -18,7 +18,7 @@ struct ModelOptions {
 
 // A TRV-M5400 as seen from its serial line: one command in, at most one reply out.
 class ProjectorModel {
-  public:
+public:
     enum class Power { Standby, Warming, On, Cooling };
 
     explicit ProjectorModel(ModelOptions options);
@@ -30,7 +30,7 @@ class ProjectorModel {
     Power power(std::int64_t nowMs);
     int lampHours(std::int64_t nowMs);
 
-  private:
+private:
     std::string execute(std::string_view command, std::int64_t nowMs);
     std::string readSetting(std::string_view word) const;
     void advance(std::int64_t nowMs);

@@ -1,6 +1,7 @@
 #include "Form3.h"
 
 #include "Catalogue.h"
+#include "panel/DesignFont.h"
 #include "panel/Twips.h"
 
 #include <QCloseEvent>
@@ -20,17 +21,6 @@ QString latin1(std::string_view s) {
 constexpr int kClientWidth = 10005;
 constexpr int kOuterHeight = 2500;
 constexpr int kListTop = 1560;
-
-QFont consoleFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(9.75);
-    font.setWeight(QFont::Bold);
-    return font;
-}
 
 // A page of command lines with a carriage-return mark, drawn rather than shipped.
 QIcon consoleIcon() {
@@ -82,7 +72,7 @@ Form3::Form3(ProjectorLink& link, QWidget* mainWindow)
     setWindowIcon(consoleIcon());
     setGeometry(twipsRect(2415, 4725, kClientWidth, 4215));
 
-    const QFont font = consoleFont();
+    const QFont font = designFont(9.75, true);
     const auto button = [&](const char* name, const char* caption, QRect geometry) {
         auto* b = new QPushButton(QString::fromLatin1(caption), this);
         b->setObjectName(QString::fromLatin1(name));

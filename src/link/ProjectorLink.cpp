@@ -6,8 +6,10 @@
 namespace trv {
 
 ProjectorLink::ProjectorLink(SerialPort& serial, Clock& clock, QObject* parent)
-    : QObject(parent), serial_(serial), timer2_(clock.createTimer(10000, false)),
-      timer4_(clock.createTimer(10500, false)) {
+    // Precise: coarse timers may shift a tick by 5 %, which lets the reply window and the
+    // display clearing (only 500 ms apart at the long periods) fire at the same moment.
+    : QObject(parent), serial_(serial), timer2_(clock.createTimer(10000, true)),
+      timer4_(clock.createTimer(10500, true)) {
     connect(&serial_, &SerialPort::commEvent, this, &ProjectorLink::MSComm1_OnComm);
     connect(timer2_.get(), &Timer::timeout, this, &ProjectorLink::Timer2_Timer);
     connect(timer4_.get(), &Timer::timeout, this, &ProjectorLink::Timer4_Timer);

@@ -8,8 +8,9 @@ void QtMessageBox::warning(QWidget* parent, const QString& text, const QString& 
                            const QString& detail) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    // The reason goes under the text, not behind a second "Show Details..." button.
     if (!detail.isEmpty())
-        box.setDetailedText(detail);
+        box.setInformativeText(detail);
     box.exec();
 }
 

@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "DesignFont.h"
 #include "HoldButton.h"
 #include "PanelLayout.h"
 #include "Twips.h"
@@ -26,16 +27,6 @@ QString text(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 QColor colour(Rgb rgb) { return {rgb.r, rgb.g, rgb.b}; }
-
-QFont panelFont(double pointSize, bool bold) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Arial"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
 
 // A black filled triangle on yellow: 17 x 9 pixels pointing up or down, 9 x 17 sideways.
 QIcon arrowIcon(Arrow arrow, qreal ratio) {
@@ -99,7 +90,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
     auto* label = new QLabel(caption, parent);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(panelFont(pointSize, true));
+    label->setFont(designFont(pointSize, true));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, textColour);
     label->setPalette(palette);
@@ -110,11 +101,8 @@ QLabel* makeDisplay(QWidget* parent, const QString& name, QRect geometry, double
                     QColor textColour) {
     QLabel* label = makeLabel(parent, name, QString(), pointSize, textColour);
     label->setGeometry(geometry);
-    label->setFrameStyle(QFrame::Box | QFrame::Plain);
-    label->setAutoFillBackground(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    label->setPalette(palette);
+    // A plain frame takes the text's colour; the border is black whatever the text's colour.
+    label->setStyleSheet(QStringLiteral("QLabel { border: 1px solid black; background: white; }"));
     return label;
 }
 
@@ -127,7 +115,7 @@ Form1::Form1(const Platform& platform, PortValues& values, QWidget* parent)
     setWindowTitle(QStringLiteral("ZEKO   TRV-M5400  CONTROL  Ver.2.0"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(panelFont(7.5, false));
+    setFont(designFont(7.5, false));
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(192, 192, 192));
@@ -189,15 +177,21 @@ void Form1::buildPanel() {
     const QColor red(255, 0, 0);
     label28_ = makeLabel(this, QStringLiteral("Label28"),
                          QStringLiteral("[CR] :Carriage Return Code (0x0D)"), 9.75, red);
-    label28_->setGeometry(twipsRect(120, 5705, 3900, 195));
     label27_ = makeLabel(this, QStringLiteral("Label27"), QStringLiteral("_ :Space Code (0x20)"),
                          9.75, red);
-    label27_->setGeometry(twipsRect(4200, 5705, 2500, 195));
     label19_ = makeLabel(this, QStringLiteral("Label19"),
                          QStringLiteral("[ACK]:ACKnowledge Code (0x06)"), 9.75, red);
-    label19_->setGeometry(twipsRect(120, 5880, 3900, 195));
-    for (QLabel* legend : {label19_, label27_, label28_})
+    // The designed 195 twips would cut the descenders: each legend is as high as its font
+    // needs, its text kept at the designed top.
+    const int legendHeight = std::max(twipsToPixels(195), QFontMetrics(label28_->font()).height());
+    const std::pair<QLabel*, QRect> legends[] = {{label28_, twipsRect(120, 5705, 3900, 195)},
+                                                 {label27_, twipsRect(4200, 5705, 2500, 195)},
+                                                 {label19_, twipsRect(120, 5880, 3900, 195)}};
+    for (const auto& [legend, place] : legends) {
+        legend->setGeometry(place.x(), place.y(), place.width(), legendHeight);
+        legend->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         legend->hide();
+    }
 
     const qreal ratio = std::max<qreal>(2.0, devicePixelRatioF());
     for (const ButtonRow& row : PanelLayout::buttons()) {
@@ -206,7 +200,7 @@ void Form1::buildPanel() {
                                                  : new QPushButton(text(row.caption), container);
         button->setObjectName(text(row.name));
         button->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
-        button->setFont(panelFont(row.pointSize, true));
+        button->setFont(designFont(row.pointSize, true));
         if (row.face != Face::Standard) {
             QPalette palette = button->palette();
             palette.setColor(QPalette::Button, colour(PanelLayout::faceColour(row.face)));
@@ -243,7 +237,7 @@ void Form1::buildPanel() {
     for (const AddressRow& row : PanelLayout::addresses()) {
         auto* option = new QRadioButton(text(row.caption), frame8);
         option->setObjectName(text(row.name));
-        option->setFont(panelFont(9, true));
+        option->setFont(designFont(9, true));
         option->setGeometry(twipsRect(row.left, row.top, row.width, 255));
         group->addButton(option);
         const std::string address(row.address);

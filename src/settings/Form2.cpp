@@ -2,6 +2,7 @@
 
 #include "link/NumberRule.h"
 #include "link/PortMap.h"
+#include "panel/DesignFont.h"
 #include "panel/Twips.h"
 
 #include <QButtonGroup>
@@ -108,6 +109,10 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
     }
     QWidget::setTabOrder(previous, ok);
     QWidget::setTabOrder(ok, cancel);
+    // Set on each control: the style sheet above keeps the window's font from reaching them.
+    setFont(designFont(8.25, false));
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setFont(font());
 
     Form_Load();
 }

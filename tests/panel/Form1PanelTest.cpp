@@ -284,3 +284,28 @@ TEST(CtrlH, DoesNotInterruptAHold) {
 
 } // namespace
 } // namespace trv
+
+namespace trv {
+namespace {
+
+TEST(PanelLayout, DisplaysHaveBlackBordersWhateverTheirTextColour) {
+    testing::Harness h;
+    h.started().setOuterHeightTwips(8100);
+    for (const char* name : {"Label11", "Label12", "Label25"}) {
+        SCOPED_TRACE(name);
+        auto* display = h.child<QLabel>(name);
+        const QImage image = display->grab().toImage();
+        EXPECT_EQ(QColor(image.pixel(0, image.height() / 2)), QColor(Qt::black));
+        EXPECT_EQ(QColor(image.pixel(image.width() / 2, 0)), QColor(Qt::black));
+    }
+    auto* status = h.child<QLabel>("Label25");
+    status->setText(QStringLiteral(" Power ON"));
+    const QImage image = status->grab().toImage();
+    bool red = false;
+    for (int x = 0; x < image.width() && !red; ++x)
+        red = QColor(image.pixel(x, image.height() / 2)) == QColor(255, 0, 0);
+    EXPECT_TRUE(red);
+}
+
+} // namespace
+} // namespace trv

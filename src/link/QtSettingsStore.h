@@ -3,21 +3,30 @@
 #include "SettingsStore.h"
 
 #include <QSettings>
+#include <memory>
 
 namespace trv {
 
 // SettingsStore in the platform's native per-user settings (on Linux ~/.config/ZEKO/ZEKO.conf).
+// A file that is not a regular file, or far larger than anything the program writes, is left
+// alone: nothing is read from it and nothing written over it.
 class QtSettingsStore final : public SettingsStore {
 public:
+    static constexpr qint64 kLargestFile = 1024 * 1024;
+
     QtSettingsStore();
+    ~QtSettingsStore() override;
 
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;
+    QString writeProblem() const override { return problem_; }
 
-    QString fileName() const { return settings_.fileName(); }
+    QString fileName() const { return path_; }
 
 private:
-    QSettings settings_;
+    QString path_;
+    QString problem_;
+    std::unique_ptr<QSettings> settings_; // absent while the file is not to be touched
 };
 
 } // namespace trv

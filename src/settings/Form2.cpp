@@ -165,7 +165,7 @@ void Form2::Command1_Click() {
     if (!stored) {
         // The port is open and usable; only remembering it for the next start failed.
         messages_.warning(this, tr("The port is open, but the settings could not be saved."),
-                          tr("Error"), QString());
+                          tr("Error"), store_.writeProblem());
     }
     close();
     showMainWindow();

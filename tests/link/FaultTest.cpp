@@ -83,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedRow{"TruncatedKey", QByteArray("[StartUP]\nComPo"), "<default>"},
         DamagedRow{"ByteOrderMark", QByteArray("\xef\xbb\xbf[StartUP]\nComPort=3\n"), "3"},
         DamagedRow{"NoNewline", QByteArray("[StartUP]\nComPort=12"), "12"},
+        DamagedRow{"CommaInValue", QByteArray("[StartUP]\nComPort=3,x\n"), "3,x"},
         DamagedRow{"HugeLine", QByteArray("[StartUP]\nComPort=") + QByteArray(200000, '9'),
                    QString(200000, QLatin1Char('9'))}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -95,6 +96,36 @@ TEST(StoreFaults, FolderWhereTheFileShouldBe) {
                   .exitCode,
               1);
     EXPECT_TRUE(QFileInfo(store.file()).isDir());
+}
+
+// Neither read nor written, and never opened: opening a FIFO would block the start.
+TEST(StoreFaults, FileThatIsNotARegularFileIsLeftAlone) {
+    StoreFolder store;
+    const QByteArray fifo = (store.folder() + QStringLiteral("/fifo")).toLocal8Bit();
+    ASSERT_EQ(mkfifo(fifo.constData(), 0666), 0);
+    ASSERT_EQ(symlink(fifo.constData(), store.file().toLocal8Bit().constData()), 0);
+    EXPECT_EQ(store.run({QStringLiteral("read"), QStringLiteral("ComPort")}).output, "<default>");
+    const testing::HelperRun write =
+        store.run({QStringLiteral("write"), QStringLiteral("ComPort"), QStringLiteral("3")});
+    EXPECT_EQ(write.exitCode, 1);
+    EXPECT_TRUE(write.output.contains(QLatin1String("not a regular file")))
+        << write.output.toStdString();
+    EXPECT_TRUE(QFileInfo(store.file()).isSymLink());
+    struct stat info {};
+    ASSERT_EQ(stat(fifo.constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST(StoreFaults, OversizedFileIsKeptAndNotRead) {
+    StoreFolder store;
+    const QByteArray big = QByteArray("[StartUP]\nComPort=2\n") + QByteArray(2 << 20, 'x');
+    store.put(big);
+    EXPECT_EQ(store.run({QStringLiteral("read"), QStringLiteral("ComPort")}).output, "<default>");
+    const testing::HelperRun write =
+        store.run({QStringLiteral("write"), QStringLiteral("ComPort"), QStringLiteral("3")});
+    EXPECT_EQ(write.exitCode, 1);
+    EXPECT_TRUE(write.output.contains(QLatin1String("1 MiB"))) << write.output.toStdString();
+    EXPECT_EQ(store.content(), big);
 }
 
 TEST(StoreFaults, ReadOnlyFileOrFolderKeepsTheOldFileWhole) {

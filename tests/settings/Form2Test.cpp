@@ -153,12 +153,14 @@ TEST_F(DialogTest, CancelWithASavedPortThatNoLongerOpensWarns) {
 
 TEST_F(DialogTest, FailedStoreIsReportedButThePortStaysOpen) {
     store.failWrites = true;
+    store.problem = QStringLiteral("ZEKO.conf is not a regular file; it is left as it is.");
     open();
     child<QRadioButton>("Option3")->click();
     dialog->Command1_Click();
     EXPECT_TRUE(serial.isOpen());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_NE(messages.shown[0].text, "Retry Comport");
+    EXPECT_EQ(messages.shown[0].detail, store.problem);
 }
 
 TEST(Form2OnARealPort, MissingDeviceGivesRetryWithTheReasonAndStoresNothing) {

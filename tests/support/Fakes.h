@@ -81,9 +81,11 @@ class FakeSettingsStore final : public SettingsStore {
 public:
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;
+    QString writeProblem() const override { return problem; }
 
     QMap<QString, QString> values;
     bool failWrites = false;
+    QString problem;
     int writeCount = 0;
 };
 

@@ -21,8 +21,12 @@ int main(int argc, char** argv) {
         return result.ok ? 0 : 1;
     }
     trv::QtSettingsStore store;
-    if (command == QLatin1String("write") && args.size() == 3)
-        return store.write(args[1], args[2]) ? 0 : 1;
+    if (command == QLatin1String("write") && args.size() == 3) {
+        if (store.write(args[1], args[2]))
+            return 0;
+        std::printf("%s\n", qPrintable(store.writeProblem()));
+        return 1;
+    }
     if (command == QLatin1String("read") && args.size() == 2) {
         std::printf("%s\n", qPrintable(store.read(args[1], QStringLiteral("<default>"))));
         return 0;

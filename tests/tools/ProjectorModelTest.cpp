@@ -103,7 +103,12 @@ TEST(SimOptions, ParsesAndRejects) {
                                                 {"--fault", "fire"},
                                                 {"--delay"},
                                                 {"--what"},
-                                                {"--warmup", "-1"}}) {
+                                                {"--warmup", "-1"},
+                                                {"--hangup-after", "inf"},
+                                                {"--hangup-after", "1e16"},
+                                                {"--hangup-after", "1e308"},
+                                                {"--hangup-after", "nan"},
+                                                {"--noise", "nan"}}) {
         EXPECT_FALSE(SimOptions::parse(bad, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }

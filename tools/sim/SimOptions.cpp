@@ -1,6 +1,7 @@
 #include "SimOptions.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace trv::sim {
 namespace {
@@ -31,7 +32,9 @@ const char* SimOptions::usage() {
            "  --split             send each reply one character at a time with short gaps\n"
            "  --noise RATE        insert a random byte before a reply byte with chance RATE\n"
            "  --flood             send printable characters continuously at line speed\n"
-           "  --hangup-after S    close the line after S seconds, as an unplugged adapter would\n"
+           "  --hangup-after S    close the line after S seconds (at most a year), as an "
+           "unplugged\n"
+           "                      adapter would\n"
            "  --trace             print each command received, one a line, on standard output\n"
            "  --help              this text\n";
 }
@@ -104,7 +107,8 @@ std::optional<SimOptions> SimOptions::parse(const std::vector<std::string>& args
             if (v == nullptr)
                 return std::nullopt;
             double d = 0;
-            if (!number(*v, d) || d < 0 || (arg == "--noise" && d > 1))
+            const double most = arg == "--noise" ? 1.0 : kLongestHangupSeconds;
+            if (!number(*v, d) || !std::isfinite(d) || d < 0 || d > most)
                 return bad(*v);
             (arg == "--noise" ? options.noise : options.hangupAfter) = d;
         } else {

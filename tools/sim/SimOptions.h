@@ -10,6 +10,8 @@ namespace trv::sim {
 
 // Command-line options of trv-sim.
 struct SimOptions {
+    static constexpr double kLongestHangupSeconds = 365.0 * 24 * 3600;
+
     ModelOptions model;
     std::string link; // symbolic link to the device, made at start and removed at exit
     int baud = 9600;

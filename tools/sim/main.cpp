@@ -19,6 +19,8 @@
 
 namespace {
 
+constexpr std::size_t kInputLimit = 1024; // reply bytes waiting, beyond which commands are lost
+
 volatile std::sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
 
@@ -47,6 +49,14 @@ int main(int argc, char** argv) {
         std::fputs(trv::sim::SimOptions::usage(), stdout);
         return 0;
     }
+
+    // Every ending that can be caught goes through the end of main, which removes the link; a
+    // closed standard output is no reason to stop.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -79,12 +89,6 @@ int main(int argc, char** argv) {
     std::printf("%s\n", device.c_str());
     std::fflush(stdout);
 
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
     trv::sim::ProjectorModel model(options.model);
     std::mt19937 random(std::random_device{}());
     std::uniform_real_distribution<double> chance(0, 1);
@@ -99,6 +103,9 @@ int main(int argc, char** argv) {
     char nextFlood = '!';
     bool hungUp = false;
 
+    // Replies not yet on the line, in bytes. A projector busy answering takes no more
+    // commands than its input holds; those beyond are lost.
+    std::size_t queued = 0;
     const auto queue = [&](std::string reply) {
         if (options.noise > 0) {
             std::string noisy;
@@ -116,10 +123,12 @@ int main(int argc, char** argv) {
                 at += std::max<std::int64_t>(20, std::int64_t(msPerChar));
                 outgoing.push_back({at, std::string(1, c)});
             }
+            queued += reply.size();
             lineFreeAt = at;
         } else {
             // The whole reply is there once its last character has crossed the line.
             lineFreeAt = from + std::int64_t(double(reply.size()) * msPerChar + 0.5);
+            queued += reply.size();
             outgoing.push_back({lineFreeAt, std::move(reply)});
         }
     };
@@ -132,15 +141,20 @@ int main(int argc, char** argv) {
             close(slave);
             hungUp = true;
             outgoing.clear();
+            queued = 0;
         }
         if (hungUp) {
             poll(nullptr, 0, 100); // until SIGINT or SIGTERM
             continue;
         }
+        bool blocked = false; // due output the line does not take now
         while (!outgoing.empty() && outgoing.front().due <= now) {
             const std::string& bytes = outgoing.front().bytes;
-            if (write(master, bytes.data(), bytes.size()) < 0 && errno == EAGAIN)
-                break; // nobody reads: try again later
+            if (write(master, bytes.data(), bytes.size()) < 0 && errno == EAGAIN) {
+                blocked = true; // nobody reads: wait until the line takes more
+                break;
+            }
+            queued -= bytes.size();
             outgoing.pop_front();
         }
         if (options.flood) {
@@ -155,7 +169,7 @@ int main(int argc, char** argv) {
         }
 
         int timeout = 100;
-        if (!outgoing.empty())
+        if (!outgoing.empty() && !blocked)
             timeout = int(std::clamp<std::int64_t>(outgoing.front().due - now, 0, 100));
         if (options.flood)
             timeout = std::min(timeout, 10);
@@ -163,8 +177,8 @@ int main(int argc, char** argv) {
             const std::int64_t left = std::int64_t(options.hangupAfter * 1000) - (now - start);
             timeout = int(std::clamp<std::int64_t>(left, 0, timeout));
         }
-        pollfd fd{master, POLLIN, 0};
-        if (poll(&fd, 1, timeout) <= 0)
+        pollfd fd{master, short(POLLIN | (blocked ? POLLOUT : 0)), 0};
+        if (poll(&fd, 1, timeout) <= 0 || !(fd.revents & POLLIN))
             continue;
         char buffer[512];
         const ssize_t n = read(master, buffer, sizeof buffer);
@@ -174,6 +188,14 @@ int main(int argc, char** argv) {
                 if (options.trace) {
                     std::printf("%s\n", line.c_str());
                     std::fflush(stdout);
+                }
+                if (queued >= kInputLimit) {
+                    if (options.trace) {
+                        std::printf("dropped %s\n", line.c_str());
+                        std::fflush(stdout);
+                    }
+                    line.clear();
+                    continue;
                 }
                 const auto reply = model.handle(line, nowMs());
                 if (reply && !options.silent)

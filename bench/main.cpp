@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -21,6 +22,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -228,105 +231,142 @@ double threadCpuMs() {
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// Printable text with a carriage return every 20 characters, as a chatty device sends it.
+struct FloodText {
+    int n = 0;
+    char next() {
+        const char c = ++n % 20 == 0 ? '\r' : char('!' + n % 90);
+        return c;
+    }
+};
+
+// Writes 1920 characters a second (19200 baud) into `fd` in writes of `piece` characters,
+// each at its due time, until `stop`.
+void floodWriter(int fd, int piece, const std::atomic<bool>& stop) {
+    FloodText text;
+    const auto start = Clock::now();
+    const auto period = std::chrono::duration<double>(double(piece) / 1920.0);
+    std::string chunk(std::size_t(piece), ' ');
+    for (long i = 1; !stop; ++i) {
+        for (char& c : chunk)
+            c = text.next();
+        if (::write(fd, chunk.data(), chunk.size()) < 0 && errno != EAGAIN)
+            return;
+        std::this_thread::sleep_until(start +
+                                      std::chrono::duration_cast<Clock::duration>(period * i));
+    }
+}
+
 struct FloodFigures {
     double share;
     long growth;
 };
 
-FloodFigures floodOnce(int seconds) {
+// The panel at full height showing a flood: CPU share of its thread and memory growth.
+FloodFigures floodOnce(int seconds, int piece) {
     Pty pty;
     Program program;
-    program.form.setOuterHeightTwips(
-        8100); // the receive display on screen, repainted at every arrival
+    program.form.setOuterHeightTwips(8100); // the receive display on screen
     program.button("Command44")->click();
-
     std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        // 19200 baud, 10 bits a character: 1920 characters a second, sent every 10 ms.
-        const auto start = Clock::now();
-        std::size_t sent = 0;
-        char c = '!';
-        while (!stop) {
-            const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-            const auto due = static_cast<std::size_t>(elapsed * 1920);
-            std::string chunk;
-            while (sent + chunk.size() < due) {
-                chunk += c;
-                c = c == 'z' ? '!' : char(c + 1);
-            }
-            if (!chunk.empty() && ::write(pty.master, chunk.data(), chunk.size()) > 0)
-                sent += chunk.size();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
+    std::thread writer([&] { floodWriter(pty.master, piece, stop); });
     spin(1000); // warm up: first allocations, font caches
     const long rssBefore = residentKiB();
     const double cpuBefore = threadCpuMs();
     QElapsedTimer wall;
     wall.start();
     spin(seconds * 1000);
-    const double cpu = threadCpuMs() - cpuBefore;
-    const double share = 100.0 * cpu / double(wall.elapsed());
+    const double share = 100.0 * (threadCpuMs() - cpuBefore) / double(wall.elapsed());
     const long growth = residentKiB() - rssBefore;
     stop = true;
     writer.join();
     return {share, growth};
 }
 
-// The same wake-ups without the program: an event loop reading a pipe that a thread writes
-// every 10 ms, to tell the machine's cost of waking from the program's.
-double bareWakeupsOnce(int seconds) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return 0;
-    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char buffer[256];
-        while (::read(fds[0], buffer, sizeof buffer) > 0) {
-        }
-    });
+// The floor: a plain loop that polls the device and reads what is there, nothing else.
+double floorOnce(int seconds, int piece) {
+    Pty pty;
+    const int device = ::open(qgetenv("ZEKO_COM9").constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw{};
+    tcgetattr(device, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(device, TCSANOW, &raw);
     std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        const char chunk[20] = "0123456789012345678";
-        while (!stop) {
-            if (::write(fds[1], chunk, sizeof chunk - 1) < 0)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    std::atomic<double> share{0};
+    std::thread reader([&] {
+        char buffer[4096];
+        const auto loop = [&](std::chrono::milliseconds length) {
+            const auto until = Clock::now() + length;
+            while (Clock::now() < until) {
+                pollfd fd{device, POLLIN, 0};
+                if (poll(&fd, 1, 100) > 0)
+                    while (::read(device, buffer, sizeof buffer) > 0) {
+                    }
+            }
+        };
+        loop(std::chrono::milliseconds(1000));
+        const double cpuBefore = threadCpuMs();
+        const auto t0 = Clock::now();
+        loop(std::chrono::milliseconds(seconds * 1000));
+        const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        share = 100.0 * (threadCpuMs() - cpuBefore) / wall;
+        stop = true;
     });
-    spin(1000);
-    const double cpuBefore = threadCpuMs();
-    QElapsedTimer wall;
-    wall.start();
-    spin(seconds * 1000);
-    const double share = 100.0 * (threadCpuMs() - cpuBefore) / double(wall.elapsed());
-    stop = true;
+    std::thread writer([&] { floodWriter(pty.master, piece, stop); });
+    reader.join();
     writer.join();
-    ::close(fds[0]);
-    ::close(fds[1]);
+    ::close(device);
     return share;
 }
 
-// The machine is shared: the median of three floods.
-void flood(int seconds) {
-    std::vector<double> shares;
-    std::vector<double> growths;
-    std::vector<double> bare;
-    for (int run = 0; run < 3; ++run) {
-        const FloodFigures figures = floodOnce(seconds);
-        shares.push_back(figures.share);
-        growths.push_back(double(figures.growth));
-        bare.push_back(bareWakeupsOnce(seconds));
+// The first character after a quiet line, from its write to the receive display showing it.
+std::vector<double> quietArrivals(int count) {
+    Pty pty;
+    Program program;
+    program.form.setOuterHeightTwips(8100);
+    auto* rx = program.form.findChild<QLabel*>(QStringLiteral("Label12"));
+    std::vector<double> samples;
+    for (int i = 0; i < count; ++i) {
+        program.button("Command44")->click();
+        spin(60); // quiet for longer than a gathering window
+        const QString before = rx->text();
+        const auto t0 = Clock::now();
+        if (::write(pty.master, "0", 1) != 1)
+            break;
+        while (rx->text() == before)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            100);
+        samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
+    return samples;
+}
+
+// The machine is shared: rounds of the floor and the panel interleaved, medians.
+void flood(int seconds) {
+    for (const int piece : {1, 16}) {
+        std::vector<double> panel, floor;
+        for (int round = 0; round < 3; ++round) {
+            floor.push_back(floorOnce(seconds, piece));
+            panel.push_back(floodOnce(seconds, piece).share);
+        }
+        char what[64], figure[64], target[32];
+        std::snprintf(what, sizeof what, "flood, %d-character writes: panel CPU", piece);
+        std::snprintf(figure, sizeof figure, "%.2f %% (%.2f x the floor)", percentile(panel, 50),
+                      percentile(panel, 50) / percentile(floor, 50));
+        std::snprintf(target, sizeof target, "<= %.1f x floor", piece == 1 ? 1.0 : 2.5);
+        row(what, figure, target);
+        std::snprintf(what, sizeof what, "  floor: poll-and-read loop, %d-char writes", piece);
+        std::snprintf(figure, sizeof figure, "%.2f %% (3 x %d s)", percentile(floor, 50), seconds);
+        row(what, figure, "(machine)");
+    }
+    const FloodFigures memory = floodOnce(3 * seconds, 1);
     char figure[64];
-    std::snprintf(figure, sizeof figure, "%.2f %% (3 x %d s)", percentile(shares, 50), seconds);
-    row("flood 19200 baud: CPU share of one core", figure, "<= 3 %");
-    std::snprintf(figure, sizeof figure, "%.2f %% (3 x %d s)", percentile(bare, 50), seconds);
-    row("  the same wake-ups on an empty event loop", figure, "(machine)");
-    std::snprintf(figure, sizeof figure, "%.0f KiB (max %.0f)", percentile(growths, 50),
-                  percentile(growths, 100));
-    row("flood 19200 baud: resident memory growth", figure, "<= 1024 KiB");
+    std::snprintf(figure, sizeof figure, "%ld KiB over %d s", memory.growth, 3 * seconds);
+    row("flood: resident memory growth", figure, "< 1024 KiB");
+    const std::vector<double> quiet = quietArrivals(200);
+    std::snprintf(figure, sizeof figure, "%.3f ms / %.3f ms", percentile(quiet, 50),
+                  percentile(quiet, 99));
+    row("quiet line: first character to display 50/99", figure, "unchanged");
 }
 
 void arrivalCost() {
@@ -446,7 +486,7 @@ int main(int argc, char** argv) {
     if (wanted("hold"))
         holdCadence(quick ? 1000 : 5000);
     if (wanted("flood"))
-        flood(quick ? 3 : 30);
+        flood(quick ? 3 : 10);
     if (wanted("arrival"))
         arrivalCost();
     if (wanted("console"))

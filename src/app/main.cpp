@@ -1,7 +1,7 @@
 #include "link/PortValues.h"
 #include "link/QtClock.h"
 #include "link/QtMessageBox.h"
-#include "link/QtSerialPort.h"
+#include "link/RoutedPort.h"
 #include "link/QtSettingsStore.h"
 #include "panel/Form1.h"
 
@@ -12,8 +12,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    trv::QtSerialPort serial;
     trv::QtSettingsStore store;
+    trv::RoutedPort serial{trv::PortMap(&store)};
     trv::QtClock clock;
     trv::QtMessageBox messages;
     trv::PortValues values;

@@ -1,19 +1,90 @@
 #include "PortMap.h"
 
+#include "SettingsStore.h"
+
 #include <QByteArray>
+#include <QObject>
 
 namespace trv {
+namespace {
 
-QString devicePathForPort(int portNo) {
-    const QByteArray variable = "ZEKO_COM" + QByteArray::number(portNo);
-    const QString mapped = qEnvironmentVariable(variable.constData());
-    if (!mapped.isEmpty())
-        return mapped;
+QString platformDevice(int portNo) {
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(portNo);
 #else
     return QStringLiteral("/dev/ttyS%1").arg(portNo - 1);
 #endif
+}
+
+QString environmentTarget(int portNo) {
+    const QByteArray variable = "ZEKO_COM" + QByteArray::number(portNo);
+    return qEnvironmentVariable(variable.constData());
+}
+
+PortTarget invalid(const QString& text, const QString& why) {
+    PortTarget target;
+    target.text = text;
+    target.error = QObject::tr("%1: %2").arg(text, why);
+    return target;
+}
+
+} // namespace
+
+PortTarget PortTarget::parse(const QString& text) {
+    const QString trimmed = text.trimmed();
+    const qsizetype schemeEnd = trimmed.indexOf(QLatin1String("://"));
+    if (schemeEnd < 0) {
+        if (trimmed.isEmpty())
+            return invalid(text, QObject::tr("no device or address given"));
+        PortTarget target;
+        target.kind = Kind::Device;
+        target.path = trimmed;
+        target.text = trimmed;
+        return target;
+    }
+    const QString scheme = trimmed.left(schemeEnd).toLower();
+    Kind kind = Kind::Invalid;
+    if (scheme == QLatin1String("tcp"))
+        kind = Kind::Tcp;
+    else if (scheme == QLatin1String("rfc2217"))
+        kind = Kind::Rfc2217;
+    else
+        return invalid(trimmed,
+                       QObject::tr("unknown scheme \"%1\" (use tcp:// or rfc2217://)").arg(scheme));
+    // HOST:PORT, the host possibly an IPv6 address in brackets.
+    const QString rest = trimmed.mid(schemeEnd + 3);
+    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0 || colon == rest.size() - 1)
+        return invalid(trimmed, QObject::tr("expected HOST:PORT"));
+    QString host = rest.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = rest.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return invalid(trimmed, QObject::tr("the port must be a number from 1 to 65535"));
+    if (host.isEmpty() || host.contains(QLatin1Char('/')) || host.contains(QLatin1Char(' ')))
+        return invalid(trimmed, QObject::tr("expected HOST:PORT"));
+    PortTarget target;
+    target.kind = kind;
+    target.host = host;
+    target.port = quint16(port);
+    target.text = trimmed;
+    return target;
+}
+
+PortTarget PortMap::targetFor(int portNo) const {
+    QString text = environmentTarget(portNo);
+    if (text.isEmpty() && store_ != nullptr)
+        text = store_->portMapping(portNo);
+    if (text.isEmpty())
+        text = platformDevice(portNo);
+    return PortTarget::parse(text);
+}
+
+QString devicePathForPort(int portNo) {
+    const QString mapped = environmentTarget(portNo);
+    return mapped.isEmpty() ? platformDevice(portNo) : mapped;
 }
 
 } // namespace trv

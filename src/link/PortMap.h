@@ -4,7 +4,34 @@
 
 namespace trv {
 
-// Device path for COM n: $ZEKO_COM<n> when set, otherwise the platform's own name.
+class SettingsStore;
+
+// What a COM number leads to: a local device, a raw TCP device server or an RFC 2217 server.
+struct PortTarget {
+    enum class Kind { Device, Tcp, Rfc2217, Invalid };
+    Kind kind = Kind::Invalid;
+    QString path; // Device
+    QString host; // Tcp, Rfc2217
+    quint16 port = 0;
+    QString text;  // as written
+    QString error; // Invalid: why
+
+    static PortTarget parse(const QString& text);
+    bool isNetwork() const { return kind == Kind::Tcp || kind == Kind::Rfc2217; }
+};
+
+// Resolves COM n: $ZEKO_COM<n>, else the store's [Ports] entry COM<n>, else the platform's
+// own device name.
+class PortMap {
+public:
+    explicit PortMap(SettingsStore* store = nullptr) : store_(store) {}
+    PortTarget targetFor(int portNo) const;
+
+private:
+    SettingsStore* store_;
+};
+
+// Device path for COM n from the environment or the platform alone (no port map).
 QString devicePathForPort(int portNo);
 
 } // namespace trv

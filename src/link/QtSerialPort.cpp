@@ -6,9 +6,18 @@
 
 namespace trv {
 
-QtSerialPort::QtSerialPort(QObject* parent) : SerialPort(parent) {
+QtSerialPort::QtSerialPort(QObject* parent)
+    : SerialPort(parent),
+      gatherer_({[this](bool hold) { port_.setReadBufferSize(hold ? 1 : 0); },
+                 [this] {
+                     if (port_.isOpen())
+                         port_.waitForReadyRead(0);
+                 },
+                 [this] { return port_.isOpen() ? port_.bytesAvailable() : 0; }}) {
     port_.setReadBufferSize(0);
-    connect(&port_, &QSerialPort::readyRead, this, [this] { emit commEvent(kCharactersReceived); });
+    connect(&port_, &QSerialPort::readyRead, &gatherer_, &ArrivalGatherer::readyRead);
+    connect(&gatherer_, &ArrivalGatherer::arrived, this,
+            [this] { emit commEvent(kCharactersReceived); });
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
@@ -18,7 +27,10 @@ QtSerialPort::~QtSerialPort() {
         port_.close();
 }
 
-void QtSerialPort::setPortNumber(int portNo) { portNo_ = portNo; }
+void QtSerialPort::setPortNumber(int portNo) {
+    portNo_ = portNo;
+    path_.clear();
+}
 
 void QtSerialPort::setSettings(const QString& settings) {
     baud_ = settings.startsWith(QLatin1String("9600,")) ? 9600 : 19200;
@@ -27,7 +39,7 @@ void QtSerialPort::setSettings(const QString& settings) {
 SerialPort::OpenResult QtSerialPort::open() {
     if (port_.isOpen())
         return {true, {}};
-    const QString path = devicePathForPort(portNo_);
+    const QString path = path_.isEmpty() ? devicePathForPort(portNo_) : path_;
     port_.setPortName(path);
     port_.setBaudRate(baud_);
     port_.setDataBits(QSerialPort::Data8);
@@ -64,6 +76,7 @@ void QtSerialPort::close() {
     if (!port_.isOpen())
         return;
     closing_ = true;
+    gatherer_.reset();
     port_.close();
     closing_ = false;
 }
@@ -100,6 +113,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     case QSerialPort::WriteError: {
         const QString reason = port_.errorString();
         closing_ = true;
+        gatherer_.reset();
         port_.close();
         port_.clearError();
         closing_ = false;

@@ -45,9 +45,17 @@ QtSettingsStore::QtSettingsStore() : path_(userFile()), problem_(unusable(path_)
 QtSettingsStore::~QtSettingsStore() = default;
 
 QString QtSettingsStore::read(const QString& key, const QString& fallback) {
+    return readRaw(kSection + QLatin1Char('/') + key, fallback);
+}
+
+QString QtSettingsStore::portMapping(int portNo) {
+    return readRaw(QStringLiteral("Ports/COM%1").arg(portNo), QString());
+}
+
+QString QtSettingsStore::readRaw(const QString& path, const QString& fallback) {
     if (!settings_ || settings_->status() == QSettings::FormatError)
         return fallback;
-    const QVariant value = settings_->value(kSection + QLatin1Char('/') + key);
+    const QVariant value = settings_->value(path);
     if (!value.isValid())
         return fallback;
     // A hand-written value with a comma reads as a list: take it back as the text it was.

@@ -20,10 +20,13 @@ public:
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;
     QString writeProblem() const override { return problem_; }
+    QString portMapping(int portNo) override;
 
     QString fileName() const { return path_; }
 
 private:
+    QString readRaw(const QString& groupAndKey, const QString& fallback);
+
     QString path_;
     QString problem_;
     std::unique_ptr<QSettings> settings_; // absent while the file is not to be touched

@@ -12,6 +12,8 @@ public:
     virtual QString read(const QString& key, const QString& fallback) = 0;
     // Creates or replaces the value; false when it could not be saved.
     virtual bool write(const QString& key, const QString& value) = 0;
+    // The [Ports] entry for COM n (what the port opens), empty when there is none.
+    virtual QString portMapping(int /*portNo*/) { return {}; }
     // Why the last write failed, when the store knows more than that it failed.
     virtual QString writeProblem() const { return {}; }
 };

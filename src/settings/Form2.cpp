@@ -66,7 +66,7 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
     auto* portGroup = new QButtonGroup(this);
     for (int i = 0; i < 5; ++i) {
         QRadioButton* option = makeOption(portRows[i], frame2, portGroup);
-        option->setToolTip(tr("Opens %1").arg(devicePathForPort(i + 1)));
+        option->setToolTip(tr("Opens %1").arg(PortMap(&store_).targetFor(i + 1).text));
         portOptions_[i] = option;
         const auto portNo = static_cast<std::int16_t>(i + 1);
         const auto choose = [this, portNo](bool checked) {

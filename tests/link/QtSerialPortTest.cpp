@@ -1,12 +1,18 @@
 #include "link/QtSerialPort.h"
+#include "link/ArrivalGatherer.h"
+#include "link/ProjectorLink.h"
+#include "link/QtClock.h"
+#include "support/Fakes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <thread>
 #include <unistd.h>
 
 namespace trv {
@@ -31,8 +37,8 @@ protected:
     }
 
     // Runs the event loop until `done` holds or a generous deadline passes.
-    template <typename Done> bool spinUntil(Done done) {
-        QDeadlineTimer deadline(5000);
+    template <typename Done> bool spinUntil(Done done, int ms = 5000) {
+        QDeadlineTimer deadline(ms);
         while (!done() && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
@@ -94,6 +100,59 @@ TEST_F(PseudoTerminal, ClosingTheFarEndClosesThePortOnceWithoutAStorm) {
     EXPECT_LT(events.count(), 10);
     EXPECT_FALSE(port.write("C00\r"));
     EXPECT_EQ(port.readAll(), "");
+}
+
+TEST_F(PseudoTerminal, FirstArrivalAfterAQuietLineGoesOnWithoutWaitingForTheWindow) {
+    QtSerialPort port;
+    port.setPortNumber(9);
+    ASSERT_TRUE(port.open().ok);
+    for (int round = 0; round < 2; ++round) { // a quiet line again after the first window
+        bool windowPassed = false, arrivedFirst = false;
+        QTimer::singleShot(ArrivalGatherer::kWindowMs, [&] { windowPassed = true; });
+        const auto connection = QObject::connect(&port, &SerialPort::commEvent, &port, [&] {
+            if (!windowPassed)
+                arrivedFirst = true;
+        });
+        ASSERT_EQ(::write(master_, "0", 1), 1);
+        ASSERT_TRUE(spinUntil([&] { return windowPassed; }));
+        EXPECT_TRUE(arrivedFirst) << "round " << round;
+        EXPECT_EQ(port.readAll(), "0");
+        QObject::disconnect(connection);
+        spinUntil([] { return false; }, 3 * ArrivalGatherer::kWindowMs);
+    }
+}
+
+TEST_F(PseudoTerminal, ReplySplitOverAGatheredFloodDecodesAsOneReplyWould) {
+    const std::string reply = "01234\r";
+    // What the link shows when the reply comes in one piece.
+    testing::FakeSerialPort fake;
+    testing::ManualClock manual;
+    ProjectorLink reference(fake, manual);
+    fake.open();
+    reference.commandText = "CR3\r";
+    reference.Hyouji(reference.commandText, 1);
+    fake.deliver(reply);
+
+    QtSerialPort port;
+    QtClock clock;
+    ProjectorLink link(port, clock);
+    port.setPortNumber(9);
+    ASSERT_TRUE(port.open().ok);
+    QSignalSpy events(&port, &SerialPort::commEvent);
+    link.commandText = "CR3\r";
+    ASSERT_TRUE(link.Hyouji(link.commandText, 1));
+    std::thread writer([&] {
+        for (char c : reply) {
+            [[maybe_unused]] const ssize_t n = ::write(master_, &c, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    const bool whole = spinUntil([&] { return link.display().rx == reference.display().rx; });
+    writer.join();
+    EXPECT_TRUE(whole) << link.display().rx;
+    EXPECT_EQ(link.display().status, reference.display().status);
+    EXPECT_FALSE(reference.display().status.empty());
+    EXPECT_LT(events.count(), int(reply.size())); // gathered, not one event a character
 }
 
 TEST(PortMap, MissingDeviceGivesAReason) {

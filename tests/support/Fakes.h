@@ -82,6 +82,9 @@ public:
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;
     QString writeProblem() const override { return problem; }
+    QString portMapping(int portNo) override {
+        return values.value(QStringLiteral("Ports/COM%1").arg(portNo));
+    }
 
     QMap<QString, QString> values;
     bool failWrites = false;

@@ -1,0 +1,226 @@
+// The panel through a real serial device server: ser2net on the loopback in front of trv-sim,
+// once as a raw TCP accepter and once speaking RFC 2217.
+#include "link/QtClock.h"
+#include "link/RoutedPort.h"
+#include "panel/Form1.h"
+#include "settings/Form2.h"
+#include "support/Fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace trv {
+namespace {
+
+QString ser2net() {
+    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net"}) {
+        if (QFile::exists(QString::fromLatin1(path)))
+            return QString::fromLatin1(path);
+    }
+    return {};
+}
+
+quint16 freePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+struct ServerKind {
+    const char* name;
+    const char* accepter; // ser2net's accepter before "tcp,..."
+    const char* scheme;   // what the port map says
+};
+
+void PrintTo(const ServerKind& kind, std::ostream* os) { *os << kind.name; }
+
+class DeviceServer : public ::testing::TestWithParam<ServerKind> {
+protected:
+    void TearDown() override {
+        form_.reset();
+        for (QProcess* process : {&server_, &sim_}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    // trv-sim, ser2net in front of it with the accepter `accepter`, and the panel with COM3
+    // mapped to `scheme`://127.0.0.1:port. False when this machine cannot run them.
+    bool start() {
+        return start(QString::fromLatin1(GetParam().accepter),
+                     QString::fromLatin1(GetParam().scheme));
+    }
+    bool start(const QString& accepter, const QString& scheme) {
+        if (ser2net().isEmpty() || !QFile::exists(QStringLiteral("/dev/ptmx")))
+            return false;
+        sim_.start(QStringLiteral(TRV_SIM_PATH), {QStringLiteral("--trace")});
+        if (!sim_.waitForStarted(5000) ||
+            !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
+            return false;
+        device_ = QString::fromLocal8Bit(sim_.readLine().trimmed());
+        port_ = freePort();
+        QFile config(dir_.path() + QStringLiteral("/ser2net.yaml"));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &trv\n"
+                                    "  accepter: %1tcp,127.0.0.1,%2\n"
+                                    "  connector: serialdev,%3,9600n81,local\n"
+                                    "  options:\n    kickolduser: true\n")
+                         .arg(accepter)
+                         .arg(port_)
+                         .arg(device_)
+                         .toUtf8());
+        config.close();
+        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server_.start(ser2net(), {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"),
+                                  config.fileName(), QStringLiteral("-P"),
+                                  dir_.path() + QStringLiteral("/ser2net.pid")});
+        if (!server_.waitForStarted(5000) || !QTest::qWaitFor([&] { return listening(); }, 5000))
+            return false;
+        store_.values = {
+            {"ComPort", "3"},
+            {"BaudRate", "96"},
+            {"Ports/COM3", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_)}};
+        form_ = std::make_unique<Form1>(Platform{serial_, store_, clock_, messages_}, values_);
+        form_->start();
+        return true;
+    }
+    bool listening() {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port_);
+        return probe.waitForConnected(200);
+    }
+    QByteArray received() {
+        if (!sim_.canReadLine() && !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
+            return "(nothing)";
+        return sim_.readLine().trimmed();
+    }
+    void click(const char* name) {
+        form_->findChild<QPushButton*>(QString::fromLatin1(name))->click();
+    }
+    bool shows(const char* name, const QString& text) {
+        return QTest::qWaitFor(
+            [&] { return form_->findChild<QLabel*>(QString::fromLatin1(name))->text() == text; },
+            5000);
+    }
+    speed_t deviceSpeed() const {
+        const int fd = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios attributes{};
+        tcgetattr(fd, &attributes);
+        ::close(fd);
+        return cfgetospeed(&attributes);
+    }
+
+    QTemporaryDir dir_;
+    QProcess sim_, server_;
+    QString device_;
+    quint16 port_ = 0;
+    testing::FakeSettingsStore store_;
+    RoutedPort serial_{PortMap(&store_)};
+    QtClock clock_;
+    testing::FakeMessageBox messages_;
+    PortValues values_;
+    std::unique_ptr<Form1> form_;
+};
+
+#define START()                                                                                    \
+    if (!start())                                                                                  \
+    GTEST_SKIP() << "ser2net, pseudo-terminals or the simulator are unavailable here"
+
+TEST_P(DeviceServer, CommandsRepliesAndHoldsAsOnALocalLine) {
+    START();
+    click("Command13");
+    EXPECT_EQ(received(), "C89");
+    ASSERT_TRUE(shows("Label12", QStringLiteral("  [ACK] "))); // the answer, back through it
+    click("Command46");
+    EXPECT_TRUE(shows("Label25", QStringLiteral("   1 2 3 4   Hour Use")));
+    EXPECT_EQ(received(), "CR3");
+    QPushButton* zoomUp = form_->findChild<QPushButton*>(QStringLiteral("Command30"));
+    QTest::mousePress(zoomUp, Qt::LeftButton);
+    QTest::qWait(1000);
+    QTest::mouseRelease(zoomUp, Qt::LeftButton);
+    const QByteArray held = received();
+    int sends = 1;
+    while (QTest::qWaitFor([&] { return sim_.canReadLine(); }, 400)) {
+        EXPECT_EQ(sim_.readLine().trimmed(), held);
+        ++sends;
+    }
+    // One at the press and one every 100 ms after it.
+    EXPECT_GE(sends, 8);
+    EXPECT_LE(sends, 13);
+}
+
+TEST_P(DeviceServer, ServerStoppingClosesThePortOnce) {
+    START();
+    ASSERT_TRUE(serial_.isOpen());
+    QSignalSpy lost(&serial_, &SerialPort::linkLost);
+    server_.terminate();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !serial_.isOpen(); }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(lost.count(), 1);
+    click("Command44"); // refused quietly
+    EXPECT_EQ(form_->findChild<QLabel*>(QStringLiteral("Label11"))->text(), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DeviceServer,
+                         ::testing::Values(ServerKind{"Raw", "", "tcp"},
+                                           ServerKind{"Rfc2217", "telnet(rfc2217),", "rfc2217"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class Rfc2217Server : public DeviceServer {};
+
+TEST_F(Rfc2217Server, DialogSpeedReachesTheDeviceBehindTheServer) {
+    if (!start(QStringLiteral("telnet(rfc2217),"), QStringLiteral("rfc2217")))
+        GTEST_SKIP() << "ser2net, pseudo-terminals or the simulator are unavailable here";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return deviceSpeed() == B9600; }, 5000));
+    for (const auto& [option, speed] :
+         {std::pair{"Option2", speed_t(B19200)}, std::pair{"Option1", speed_t(B9600)}}) {
+        click("Command33");
+        Form2* dialog = form_->settingsDialog();
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QRadioButton*>(QString::fromLatin1(option))->click();
+        dialog->Command1_Click();
+        ASSERT_TRUE(serial_.isOpen());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return deviceSpeed() == speed; }, 5000)) << option;
+    }
+    click("Command44");
+    EXPECT_EQ(received(), "CR0");
+}
+
+TEST(DeviceServerMissing, NobodyListeningGivesRetryWithTheReason) {
+    testing::FakeSettingsStore store;
+    store.values = {{"Ports/COM3", QStringLiteral("tcp://127.0.0.1:%1").arg(freePort())}};
+    RoutedPort serial{PortMap(&store)};
+    QtClock clock;
+    testing::FakeMessageBox messages;
+    PortValues values;
+    Form1 form(Platform{serial, store, clock, messages}, values);
+    form.start(); // nothing stored: the dialog
+    Form2* dialog = form.settingsDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QRadioButton*>(QStringLiteral("Option5"))->click(); // COM3
+    dialog->Command1_Click();
+    EXPECT_FALSE(serial.isOpen());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Retry Comport");
+    EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("refused")))
+        << messages.shown[0].detail.toStdString();
+}
+
+} // namespace
+} // namespace trv

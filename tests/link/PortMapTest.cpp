@@ -1,0 +1,72 @@
+#include "link/PortMap.h"
+#include "support/Fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace trv {
+namespace {
+
+struct TargetRow {
+    const char* name;
+    const char* text;
+    PortTarget::Kind kind;
+    const char* where; // path, or host:port
+    const char* error; // part of the reason when invalid
+};
+
+void PrintTo(const TargetRow& row, std::ostream* os) { *os << row.name; }
+
+class PortTargets : public ::testing::TestWithParam<TargetRow> {};
+
+TEST_P(PortTargets, ParseAsWritten) {
+    const TargetRow& row = GetParam();
+    const PortTarget target = PortTarget::parse(QString::fromUtf8(row.text));
+    EXPECT_EQ(target.kind, row.kind);
+    if (target.kind == PortTarget::Kind::Device)
+        EXPECT_EQ(target.path.toStdString(), row.where);
+    else if (target.isNetwork())
+        EXPECT_EQ(QStringLiteral("%1:%2").arg(target.host).arg(target.port).toStdString(),
+                  row.where);
+    else {
+        EXPECT_TRUE(target.error.contains(QString::fromUtf8(row.error)))
+            << target.error.toStdString();
+        // The reason names the value, so the user finds the line to mend.
+        EXPECT_TRUE(target.error.contains(QString::fromUtf8(row.text).trimmed()));
+    }
+}
+
+using K = PortTarget::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Values, PortTargets,
+    ::testing::Values(TargetRow{"Device", "/dev/ttyUSB0", K::Device, "/dev/ttyUSB0", ""},
+                      TargetRow{"ById", " /dev/serial/by-id/usb-X-if00 ", K::Device,
+                                "/dev/serial/by-id/usb-X-if00", ""},
+                      TargetRow{"Tcp", "tcp://127.0.0.1:4001", K::Tcp, "127.0.0.1:4001", ""},
+                      TargetRow{"Rfc2217", "rfc2217://room12.example:4001", K::Rfc2217,
+                                "room12.example:4001", ""},
+                      TargetRow{"Ipv6", "TCP://[::1]:2000", K::Tcp, "::1:2000", ""},
+                      TargetRow{"NoPort", "tcp://host", K::Invalid, "", "HOST:PORT"},
+                      TargetRow{"EmptyPort", "tcp://host:", K::Invalid, "", "HOST:PORT"},
+                      TargetRow{"PortTooLarge", "tcp://host:65536", K::Invalid, "", "1 to 65535"},
+                      TargetRow{"PortZero", "rfc2217://host:0", K::Invalid, "", "1 to 65535"},
+                      TargetRow{"NotANumber", "tcp://host:12ab", K::Invalid, "", "1 to 65535"},
+                      TargetRow{"UnknownScheme", "udp://host:4001", K::Invalid, "",
+                                "unknown scheme"},
+                      TargetRow{"NoHost", "tcp://:4001", K::Invalid, "", "HOST:PORT"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortMap, EnvironmentThenStoreThenPlatform) {
+    testing::FakeSettingsStore store;
+    store.values[QStringLiteral("Ports/COM3")] = QStringLiteral("rfc2217://room12.example:4001");
+    const PortMap map(&store);
+    qunsetenv("ZEKO_COM3");
+    EXPECT_EQ(map.targetFor(3).kind, PortTarget::Kind::Rfc2217);
+    qputenv("ZEKO_COM3", "/dev/pts/9");
+    EXPECT_EQ(map.targetFor(3).path, "/dev/pts/9");
+    qunsetenv("ZEKO_COM3");
+    qunsetenv("ZEKO_COM4");
+    EXPECT_EQ(map.targetFor(4).path, "/dev/ttyS3");
+}
+
+} // namespace
+} // namespace trv

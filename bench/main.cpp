@@ -6,7 +6,7 @@
 #include "console/Form3.h"
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
-#include "link/QtMessageBox.h"
+#include "common/QtMessageBox.h"
 #include "link/RoutedPort.h"
 #include "link/SettingsStore.h"
 #include "panel/Form1.h"

@@ -1,6 +1,6 @@
 // The console's command part: a prefix of the text up to its first "[", holding no "[".
 #include "FuzzCheck.h"
-#include "console/Catalogue.h"
+#include "link/Catalogue.h"
 
 #include <cstdint>
 #include <string_view>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/Clock.h"
-#include "link/MessageBox.h"
+#include "common/MessageBox.h"
 #include "link/SerialPort.h"
 #include "link/SettingsStore.h"
 

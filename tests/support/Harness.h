@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Fakes.h"
-#include "link/Platform.h"
+#include "common/Platform.h"
 #include "link/PortValues.h"
 #include "panel/Form1.h"
 

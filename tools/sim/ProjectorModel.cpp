@@ -1,6 +1,6 @@
 #include "ProjectorModel.h"
 
-#include "console/Catalogue.h"
+#include "link/Catalogue.h"
 
 #include <algorithm>
 #include <cstdio>

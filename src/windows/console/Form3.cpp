@@ -1,8 +1,8 @@
 #include "Form3.h"
 
-#include "Catalogue.h"
-#include "panel/DesignFont.h"
-#include "panel/Twips.h"
+#include "link/Catalogue.h"
+#include "common/DesignFont.h"
+#include "common/Twips.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

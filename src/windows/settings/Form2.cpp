@@ -2,8 +2,8 @@
 
 #include "link/NumberRule.h"
 #include "link/PortMap.h"
-#include "panel/DesignFont.h"
-#include "panel/Twips.h"
+#include "common/DesignFont.h"
+#include "common/Twips.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

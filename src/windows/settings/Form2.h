@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/MessageBox.h"
+#include "common/MessageBox.h"
 #include "link/PortValues.h"
 #include "link/SerialPort.h"
 #include "link/SettingsStore.h"

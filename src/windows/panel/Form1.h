@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Platform.h"
+#include "common/Platform.h"
 #include "link/PortValues.h"
 #include "link/ProjectorLink.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
+#include "link/Clock.h"
 #include "MessageBox.h"
-#include "SerialPort.h"
-#include "SettingsStore.h"
+#include "link/SerialPort.h"
+#include "link/SettingsStore.h"
 
 namespace trv {
 

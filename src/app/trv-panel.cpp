@@ -1,6 +1,6 @@
 #include "link/PortValues.h"
 #include "link/QtClock.h"
-#include "link/QtMessageBox.h"
+#include "common/QtMessageBox.h"
 #include "link/RoutedPort.h"
 #include "link/QtSettingsStore.h"
 #include "panel/Form1.h"

@@ -1,4 +1,4 @@
-#include "console/Catalogue.h"
+#include "link/Catalogue.h"
 #include "panel/PanelLayout.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "Form1.h"
 
-#include "DesignFont.h"
+#include "common/DesignFont.h"
 #include "HoldButton.h"
 #include "PanelLayout.h"
-#include "Twips.h"
+#include "common/Twips.h"
 #include "console/Form3.h"
 #include "link/NumberRule.h"
 #include "settings/Form2.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Twips.h"
+#include "common/Twips.h"
 
 #include <cstdint>
 #include <span>

@@ -1,4 +1,4 @@
-#include "link/QtMessageBox.h"
+#include "common/QtMessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>

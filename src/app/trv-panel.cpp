@@ -1,8 +1,8 @@
+#include "common/QtMessageBox.h"
 #include "link/PortValues.h"
 #include "link/QtClock.h"
-#include "common/QtMessageBox.h"
-#include "link/RoutedPort.h"
 #include "link/QtSettingsStore.h"
+#include "link/RoutedPort.h"
 #include "panel/Form1.h"
 
 #include <QApplication>

@@ -93,6 +93,11 @@ void ProjectorLink::setRx(std::string text) {
     emit displayChanged();
 }
 
+void ProjectorLink::setStatus(std::string text) {
+    display_.status = std::move(text);
+    emit displayChanged();
+}
+
 void ProjectorLink::showLegends(bool ack, bool cr, bool space) {
     display_.legendAck = display_.legendAck || ack;
     display_.legendCr = display_.legendCr || cr;

@@ -54,6 +54,7 @@ public:
     void clearReceiveBuffer() { receiveBuffer_.clear(); }
     void setTx(std::string text);
     void setRx(std::string text);
+    void setStatus(std::string text);
 
 signals:
     void displayChanged();

@@ -18,7 +18,7 @@ void RoutedPort::setSettings(const QString& settings) {
 SerialPort::OpenResult RoutedPort::open() {
     if (active_->isOpen())
         return {true, {}};
-    const PortTarget target = map_.targetFor(portNo_);
+    const PortTarget target = explicit_ ? *explicit_ : map_.targetFor(portNo_);
     switch (target.kind) {
     case PortTarget::Kind::Invalid:
         return {false, target.error};

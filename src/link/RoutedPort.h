@@ -4,6 +4,8 @@
 #include "PortMap.h"
 #include "QtSerialPort.h"
 
+#include <optional>
+
 namespace trv {
 
 // COM n wherever its line ends: a local device, or a serial device server on the network, as
@@ -13,7 +15,12 @@ class RoutedPort final : public SerialPort {
 public:
     explicit RoutedPort(PortMap map, QObject* parent = nullptr);
 
-    void setPortNumber(int portNo) override { portNo_ = portNo; }
+    void setPortNumber(int portNo) override {
+        portNo_ = portNo;
+        explicit_.reset();
+    }
+    // Opens this target instead of what COM n leads to.
+    void setTarget(const PortTarget& target) { explicit_ = target; }
     void setSettings(const QString& settings) override;
     OpenResult open() override;
     void close() override { active_->close(); }
@@ -27,6 +34,7 @@ private:
     NetworkPort network_;
     SerialPort* active_ = &device_;
     int portNo_ = 1;
+    std::optional<PortTarget> explicit_;
 };
 
 } // namespace trv

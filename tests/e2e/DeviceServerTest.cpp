@@ -177,6 +177,21 @@ TEST_P(DeviceServer, ServerStoppingClosesThePortOnce) {
     EXPECT_EQ(form_->findChild<QLabel*>(QStringLiteral("Label11"))->text(), QString());
 }
 
+TEST_P(DeviceServer, CtlSendsAndReadsThroughTheServer) {
+    START();
+    form_.reset(); // the command line alone on the server
+    const QString port =
+        QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(GetParam().scheme)).arg(port_);
+    QProcess ctl;
+    ctl.start(QStringLiteral(TRV_CTL_PATH),
+              {QStringLiteral("--port"), port, QStringLiteral("read"), QStringLiteral("lamp"),
+               QStringLiteral("--baud"), QStringLiteral("9600")});
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    EXPECT_EQ(ctl.readAllStandardOutput(), "   1 2 3 4   Hour Use\n");
+    EXPECT_EQ(received(), "CR3");
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, DeviceServer,
                          ::testing::Values(ServerKind{"Raw", "", "tcp"},
                                            ServerKind{"Rfc2217", "telnet(rfc2217),", "rfc2217"}),

@@ -1,0 +1,140 @@
+#include "CtlCommands.h"
+
+#include "CtlSession.h"
+#include "link/Catalogue.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+
+namespace trv::ctl {
+namespace {
+
+QString latin1(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+void print(QTextStream& out, const Exchange& e, bool json) {
+    if (json) {
+        QJsonObject object{
+            {QStringLiteral("command"), e.command},
+            {QStringLiteral("out"), latin1(e.sent)},
+            {QStringLiteral("in"), latin1(e.received)},
+            {QStringLiteral("tx"), latin1(e.tx)},
+            {QStringLiteral("rx"), latin1(e.rx)},
+            {QStringLiteral("decoded"), e.decoded ? QJsonValue(latin1(*e.decoded)) : QJsonValue()},
+            {QStringLiteral("replied"), e.replied},
+            {QStringLiteral("sentAtMs"), e.sentAtMs},
+            {QStringLiteral("replyMs"), e.replyMs >= 0 ? QJsonValue(e.replyMs) : QJsonValue()}};
+        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        return;
+    }
+    out << "TxD:" << latin1(e.tx) << '\n' << "RxD:" << latin1(e.rx) << '\n';
+}
+
+int list(const CtlOptions& options, QTextStream& out) {
+    const struct {
+        const char* name;
+        std::span<const std::string_view> entries;
+    } lists[] = {{"basic", Catalogue::basic()},
+                 {"set", Catalogue::expand()},
+                 {"read", Catalogue::expandRead()}};
+    for (const auto& [name, entries] : lists) {
+        if (!options.listName.isEmpty() && options.listName != QLatin1String(name))
+            continue;
+        for (const std::string_view entry : entries) {
+            const QString text = QString::fromLatin1(entry.data(), qsizetype(entry.size()));
+            if (text.contains(options.listWord, Qt::CaseInsensitive))
+                out << name << '\t' << text << '\n';
+        }
+    }
+    return kAnswered;
+}
+
+int ports(QTextStream& out) {
+    QtSettingsStore store;
+    const PortMap map(&store);
+    for (int n = 1; n <= 15; ++n) {
+        const PortTarget target = map.targetFor(n);
+        out << "COM" << n << '\t'
+            << (target.kind == PortTarget::Kind::Invalid ? target.error : target.text) << '\n';
+    }
+    // The stable names a port map should use for adapters that come and go.
+    QMap<QString, QString> byId;
+    const QDir links(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files))
+        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    const auto field = [](const QString& text) {
+        return text.isEmpty() ? QStringLiteral("-") : text;
+    };
+    out << "\nSerial devices (device, description, maker, serial number, stable path):\n";
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    if (infos.isEmpty())
+        out << "none found\n";
+    for (const QSerialPortInfo& info : infos) {
+        out << info.systemLocation() << '\t' << field(info.description()) << '\t'
+            << field(info.manufacturer()) << '\t' << field(info.serialNumber()) << '\t'
+            << field(byId.value(QFileInfo(info.systemLocation()).canonicalFilePath())) << '\n';
+    }
+    return kAnswered;
+}
+
+} // namespace
+
+int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
+               const std::function<bool()>& interrupted) {
+    if (options.subcommand == QLatin1String("list"))
+        return list(options, out);
+    if (options.subcommand == QLatin1String("ports"))
+        return ports(out);
+
+    CtlSession session(options);
+    QString reason;
+    if (!session.open(reason)) {
+        err << "trv-ctl: " << reason << '\n';
+        return kPortFailed;
+    }
+    if (options.subcommand == QLatin1String("hold")) {
+        int sends = 0, replies = 0;
+        session.hold(options.texts[0], options.holdSeconds, interrupted, sends, replies);
+        out << "sent " << options.texts[0] << ' ' << sends << " times, " << replies
+            << " answered\n";
+        return replies > 0 ? kAnswered : kNoReply;
+    }
+    if (options.subcommand == QLatin1String("read")) {
+        const Exchange e = session.exchange(CtlOptions::readCommand(options.readName));
+        if (options.json)
+            print(out, e, true);
+        else if (e.decoded)
+            out << latin1(*e.decoded) << '\n';
+        if (!e.replied) {
+            err << "trv-ctl: no reply from " << session.where() << " within " << options.timeoutMs
+                << " ms\n";
+            return kNoReply;
+        }
+        if (!e.decoded) {
+            err << "trv-ctl: the reply \"" << latin1(e.rx).trimmed() << "\" could not be decoded"
+                << (e.sent.size() > std::size_t(e.command.size()) + 1
+                        ? " (reads are decoded without a unit address)"
+                        : "")
+                << '\n';
+            return kNotDecoded;
+        }
+        return kAnswered;
+    }
+    int exit = kAnswered;
+    for (const QString& text : options.texts) {
+        const Exchange e = session.exchange(text);
+        print(out, e, options.json);
+        if (!e.replied) {
+            err << "trv-ctl: no reply to " << text << " from " << session.where() << " within "
+                << options.timeoutMs << " ms\n";
+            exit = kNoReply;
+        }
+    }
+    return exit;
+}
+
+} // namespace trv::ctl

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace trv::ctl {
+
+// The command line of trv-ctl, checked: anything here is safe to act on.
+struct CtlOptions {
+    static constexpr int kLongestCommand = 256;
+    static constexpr int kLongestTimeoutMs = 60000;
+    static constexpr double kLongestHoldSeconds = 3600;
+
+    QString port;    // --port: COMn, a device path or a network address; empty: stored
+    int baud = 0;    // --baud: 9600 or 19200; 0: stored
+    QString address; // --address as a unit address ("", "AFFF", "A001".."A004")
+    bool addressGiven = false;
+    int timeoutMs = 1000; // --timeout: the reply window
+    bool json = false;
+    bool help = false;
+    bool version = false;
+
+    QString subcommand; // send, read, hold, list, ports
+    QStringList texts;  // send: the commands; hold: the one command
+    QString readName;   // read
+    double holdSeconds = 0;
+    QString listName; // list: basic, set, read or empty for all
+    QString listWord;
+
+    // Nothing, with `error` naming the bad argument, when the command line is not usable.
+    static std::optional<CtlOptions> parse(const QStringList& args, QString& error);
+    static QString usage();
+    // The read command for a name of `read`, or empty.
+    static QString readCommand(const QString& name);
+    // Why a command text cannot be sent as one command, or empty when it can.
+    static QString commandProblem(const QString& text);
+};
+
+} // namespace trv::ctl

@@ -1,0 +1,173 @@
+#include "CtlSession.h"
+
+#include "link/NumberRule.h"
+#include "link/PortValues.h"
+
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace trv::ctl {
+
+CtlSession::CtlSession(const CtlOptions& options)
+    : options_(options), port_(PortMap(&store_)), link_(port_, clock_) {
+    started_.start();
+    connect(&port_, &SerialPort::linkLost, this, [this] { lost_ = true; });
+}
+
+bool CtlSession::open(QString& reason) {
+    // The port: --port as COMn, a device or an address; else what the panel stored.
+    static const QRegularExpression comN(QStringLiteral("^COM([0-9]+)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    int portNo = 0;
+    if (options_.port.isEmpty()) {
+        const double stored = NumberRule::readLeading(
+            store_.read(StoreKey::ComPort, StoreKey::ComPortDefault).toStdString());
+        if (!NumberRule::inRange(stored, 1, 15)) {
+            reason = tr("No port is stored: choose one in trv-panel or give --port.");
+            return false;
+        }
+        portNo = int(stored);
+    } else if (const auto match = comN.match(options_.port); match.hasMatch()) {
+        portNo = match.captured(1).toInt();
+        if (portNo < 1 || portNo > 15) {
+            reason = tr("%1: the ports are COM1 to COM15.").arg(options_.port);
+            return false;
+        }
+    }
+    if (portNo != 0) {
+        port_.setPortNumber(portNo);
+        where_ =
+            QStringLiteral("COM%1 (%2)").arg(portNo).arg(PortMap(&store_).targetFor(portNo).text);
+    } else {
+        port_.setTarget(PortTarget::parse(options_.port));
+        where_ = options_.port;
+    }
+    // The speed and the unit address: given, or stored.
+    int baud = options_.baud;
+    if (baud == 0)
+        baud = NumberRule::readLeading(
+                   store_.read(StoreKey::BaudRate, StoreKey::BaudRateDefault).toStdString()) == 96
+                   ? 9600
+                   : 19200;
+    port_.setSettings(settingsTextFor(baud == 9600 ? 96 : 192));
+    if (options_.addressGiven) {
+        link_.UnitAddress = options_.address.toStdString();
+    } else {
+        const QString stored = store_.read(StoreKey::Adress, StoreKey::AdressDefault);
+        static const QStringList known{QStringLiteral("AFFF"), QStringLiteral("A001"),
+                                       QStringLiteral("A002"), QStringLiteral("A003"),
+                                       QStringLiteral("A004")};
+        link_.UnitAddress = known.contains(stored) ? stored.toStdString() : std::string();
+    }
+    const SerialPort::OpenResult result = port_.open();
+    if (!result.ok) {
+        reason = result.reason;
+        return false;
+    }
+    // The reply window; the displays are never cleared under the program.
+    link_.timer2().setInterval(options_.timeoutMs);
+    link_.timer4().setInterval(options_.timeoutMs + 3600 * 1000);
+    return true;
+}
+
+bool CtlSession::replyComplete() const {
+    const std::string& buffer = link_.receiveBuffer();
+    return buffer.find('\x06') != std::string::npos || buffer.find('\r') != std::string::npos;
+}
+
+Exchange CtlSession::exchange(const QString& command) {
+    Exchange result;
+    result.command = command;
+    link_.setStatus({});
+    link_.commandText = command.toStdString() + '\r';
+    result.sentAtMs = started_.elapsed();
+    if (lost_ || !link_.Hyouji(link_.commandText, 1))
+        return result;
+    result.sent = link_.commandText;
+    QEventLoop loop;
+    bool windowClosed = false;
+    const auto arrived = connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
+        if (!result.replied && replyComplete()) {
+            result.replied = true;
+            result.replyMs = started_.elapsed() - result.sentAtMs;
+            result.received = link_.receiveBuffer();
+            loop.quit();
+        }
+    });
+    const auto window = connect(&link_.timer2(), &Timer::timeout, &loop, [&] {
+        windowClosed = true;
+        loop.quit();
+    });
+    const auto gone = connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
+    if (!windowClosed && !lost_)
+        loop.exec();
+    disconnect(arrived);
+    disconnect(window);
+    disconnect(gone);
+    if (!result.replied)
+        result.received = link_.receiveBuffer(); // anything short of a whole reply
+    result.tx = link_.display().tx;
+    result.rx = link_.display().rx;
+    if (!link_.display().status.empty())
+        result.decoded = link_.display().status;
+    link_.timer2().setEnabled(false);
+    link_.resetExchange();
+    return result;
+}
+
+void CtlSession::hold(const QString& command, double seconds, const std::function<bool()>& stop,
+                      int& sends, int& replies) {
+    sends = replies = 0;
+    // As a held arrow button: short reply windows, one send at once and one every 100 ms.
+    link_.timer2().setInterval(150);
+    QEventLoop loop;
+    QTimer repeat, end, watch;
+    repeat.setTimerType(Qt::PreciseTimer);
+    end.setTimerType(Qt::PreciseTimer);
+    end.setSingleShot(true);
+    bool answered = false;
+    const auto send = [&] {
+        if (stop() || lost_) {
+            loop.quit();
+            return;
+        }
+        answered = false;
+        link_.commandText = command.toStdString() + '\r';
+        if (link_.Hyouji(link_.commandText, 1))
+            ++sends;
+    };
+    connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
+        if (!answered && replyComplete()) {
+            answered = true;
+            ++replies;
+        }
+    });
+    connect(&repeat, &QTimer::timeout, &loop, send);
+    connect(&end, &QTimer::timeout, &loop, [&] {
+        repeat.stop();
+        loop.quit();
+    });
+    // Ctrl+C is seen within 10 ms and never after a send it should have prevented.
+    connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (stop()) {
+            repeat.stop();
+            loop.quit();
+        }
+    });
+    connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
+    send();
+    repeat.start(kHoldPeriodMs);
+    end.start(int(seconds * 1000));
+    watch.start(10);
+    if (sends > 0 && !stop())
+        loop.exec();
+    repeat.stop();
+    // The last reply may still be on its way.
+    QTimer::singleShot(150, &loop, &QEventLoop::quit);
+    if (sends > 0 && !lost_)
+        loop.exec();
+    link_.timer2().setInterval(options_.timeoutMs);
+}
+
+} // namespace trv::ctl

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "CtlOptions.h"
+#include "link/ProjectorLink.h"
+#include "link/QtClock.h"
+#include "link/QtSettingsStore.h"
+#include "link/RoutedPort.h"
+
+#include <QElapsedTimer>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace trv::ctl {
+
+// One command and its answer, as the panel's displays would show them.
+struct Exchange {
+    QString command;
+    std::string sent;     // what went out, unit address and carriage return included
+    std::string received; // what came back
+    std::string tx, rx;   // the echoes of both directions
+    std::optional<std::string> decoded;
+    bool replied = false;
+    qint64 sentAtMs = 0; // since the run started
+    qint64 replyMs = -1; // from the send to the end of the reply
+};
+
+// The projector as trv-ctl reaches it: the panel's port map, stored settings (never written),
+// unit address, echo, decoders and reply window.
+class CtlSession : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kHoldPeriodMs = 100;
+
+    explicit CtlSession(const CtlOptions& options);
+
+    // False with `reason` when the port does not open.
+    bool open(QString& reason);
+    // Sends one command and waits for its reply or the end of the reply window.
+    Exchange exchange(const QString& command);
+    // Sends a command at once and every 100 ms for `seconds`, or until `stop` says so;
+    // counts the sends and the replies.
+    void hold(const QString& command, double seconds, const std::function<bool()>& stop, int& sends,
+              int& replies);
+    QString where() const { return where_; }
+
+private:
+    bool replyComplete() const;
+
+    const CtlOptions& options_;
+    QtSettingsStore store_;
+    RoutedPort port_;
+    QtClock clock_;
+    ProjectorLink link_;
+    QElapsedTimer started_;
+    QString where_;
+    bool lost_ = false;
+};
+
+} // namespace trv::ctl

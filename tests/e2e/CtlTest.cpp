@@ -1,0 +1,167 @@
+// trv-ctl as a user runs it: a process against trv-sim on a pseudo-terminal.
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace trv {
+namespace {
+
+class Ctl : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (sim_.state() != QProcess::NotRunning) {
+            sim_.terminate();
+            sim_.waitForFinished(5000);
+        }
+    }
+    bool startSim(const QStringList& options = {}) {
+        sim_.start(QStringLiteral(TRV_SIM_PATH),
+                   QStringList{QStringLiteral("--trace"), QStringLiteral("--link"), link()} +
+                       options);
+        return sim_.waitForStarted(5000) &&
+               QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000) &&
+               !sim_.readLine().isEmpty();
+    }
+    QString link() const { return dir_.path() + QStringLiteral("/projector"); }
+    QString settings() const { return dir_.path() + QStringLiteral("/ZEKO/ZEKO.conf"); }
+    void store(const QByteArray& content) {
+        QDir().mkpath(dir_.path() + QStringLiteral("/ZEKO"));
+        QFile file(settings());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    struct Run {
+        int exit = -1;
+        QString out, err;
+    };
+    Run ctl(const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+        env.insert(QStringLiteral("ZEKO_COM2"), link());
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(TRV_CTL_PATH), args);
+        process.waitForFinished(30000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromLatin1(process.readAllStandardOutput()),
+                QString::fromLatin1(process.readAllStandardError())};
+    }
+    QStringList received() {
+        QStringList lines;
+        while (QTest::qWaitFor([&] { return sim_.canReadLine(); }, 300))
+            lines << QString::fromLatin1(sim_.readLine().trimmed());
+        return lines;
+    }
+
+    QTemporaryDir dir_;
+    QProcess sim_;
+};
+
+#define START(...)                                                                                 \
+    if (!startSim(__VA_ARGS__))                                                                    \
+    GTEST_SKIP() << "pseudo-terminals or the simulator are unavailable here"
+
+TEST_F(Ctl, SendUsesTheStoredPortAndAddressAndChangesNoSetting) {
+    START({QStringLiteral("--id"), QStringLiteral("2")});
+    const QByteArray stored("[StartUP]\nComPort=2\nBaudRate=96\nADRESS=A002\n");
+    store(stored);
+    const Run run =
+        ctl({QStringLiteral("send"), QStringLiteral("C00"), QStringLiteral("CF LAMPMODE FULL")});
+    EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, "TxD: A 0 0 2 C 0 0  [CR] \nRxD:  [ACK] \n"
+                       "TxD: A 0 0 2 C F _ L A M P M O D E _ F U L L  [CR] \nRxD:  [ACK] \n");
+    EXPECT_EQ(received(), QStringList({"A002C00", "A002CF LAMPMODE FULL"}));
+    QFile file(settings());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), stored);
+}
+
+TEST_F(Ctl, ReadsDecodeAndJsonTellsEverything) {
+    START();
+    Run run =
+        ctl({QStringLiteral("--port"), link(), QStringLiteral("read"), QStringLiteral("status")});
+    EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, " Stand by\n");
+    run = ctl({QStringLiteral("--port"), link(), QStringLiteral("--json"), QStringLiteral("read"),
+               QStringLiteral("lamp")});
+    EXPECT_EQ(run.exit, 0);
+    const QJsonObject object = QJsonDocument::fromJson(run.out.toLatin1()).object();
+    EXPECT_EQ(object["command"].toString(), "CR3");
+    EXPECT_EQ(object["out"].toString(), "CR3\r");
+    EXPECT_EQ(object["in"].toString(), "01234\r");
+    EXPECT_EQ(object["decoded"].toString(), "   1 2 3 4   Hour Use");
+    EXPECT_TRUE(object["replied"].toBool());
+    EXPECT_GE(object["replyMs"].toInt(-1), 0);
+}
+
+TEST_F(Ctl, ExitCodes) {
+    START({QStringLiteral("--id"), QStringLiteral("1")});
+    const QString port = link();
+    // A reply that cannot be decoded: the panel decodes reads without a unit address only.
+    EXPECT_EQ(ctl({"--port", port, "--address", "1", "read", "temp"}).exit, 4);
+    // Another unit's address: no reply.
+    const Run silent = ctl({"--port", port, "--address", "3", "--timeout", "300", "send", "C00"});
+    EXPECT_EQ(silent.exit, 3);
+    EXPECT_TRUE(silent.out.contains(QLatin1String(" X X X X "))) << silent.out.toStdString();
+    const Run missing = ctl({"--port", "/dev/trv-unplugged", "read", "status"});
+    EXPECT_EQ(missing.exit, 1);
+    EXPECT_TRUE(missing.err.contains(QLatin1String("No such device")));
+    const Run refused = ctl({"--port", "tcp://127.0.0.1:1", "read", "status"});
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_TRUE(refused.err.contains(QLatin1String("refused"))) << refused.err.toStdString();
+    const Run usage = ctl({"--port", port, "send", "C00", "C01\n"});
+    EXPECT_EQ(usage.exit, 2);
+    EXPECT_EQ(received(), QStringList({"A001CR6", "A003C00"})); // nothing of the refused run
+}
+
+TEST_F(Ctl, HoldRepeatsEveryHundredMillisecondsAndStopsCleanlyOnCtrlC) {
+    START();
+    Run run = ctl({QStringLiteral("--port"), link(), QStringLiteral("hold"), QStringLiteral("C30"),
+                   QStringLiteral("1")});
+    EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    const QStringList timed = received();
+    EXPECT_GE(timed.size(), 9);
+    EXPECT_LE(timed.size(), 12);
+    EXPECT_TRUE(run.out.startsWith(QStringLiteral("sent C30 %1 times").arg(timed.size())))
+        << run.out.toStdString();
+
+    QProcess hold;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    hold.setProcessEnvironment(env);
+    hold.start(QStringLiteral(TRV_CTL_PATH), {"--port", link(), "hold", "C31", "30"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000));
+    QTest::qWait(350);
+    ::kill(pid_t(hold.processId()), SIGINT);
+    ASSERT_TRUE(hold.waitForFinished(2000));
+    EXPECT_EQ(hold.exitCode(), 0);
+    const QString out = QString::fromLatin1(hold.readAllStandardOutput());
+    const QStringList sent = received();
+    // Every send it counted reached the projector, and none came after the stop.
+    EXPECT_TRUE(out.startsWith(QStringLiteral("sent C31 %1 times").arg(sent.size())))
+        << out.toStdString();
+    EXPECT_LE(sent.size(), 6);
+}
+
+TEST_F(Ctl, ListAndPorts) {
+    const Run list =
+        ctl({QStringLiteral("list"), QStringLiteral("read"), QStringLiteral("lampmode")});
+    EXPECT_EQ(list.exit, 0);
+    EXPECT_TRUE(list.out.startsWith(QLatin1String("read\tCR LAMPMODE[CR]")))
+        << list.out.toStdString();
+    store("[Ports]\nCOM3=rfc2217://room12.example:4001\n");
+    const Run ports = ctl({QStringLiteral("ports")});
+    EXPECT_EQ(ports.exit, 0);
+    EXPECT_TRUE(ports.out.contains(QStringLiteral("COM2\t%1\n").arg(link())));
+    EXPECT_TRUE(ports.out.contains(QLatin1String("COM3\trfc2217://room12.example:4001\n")));
+}
+
+} // namespace
+} // namespace trv

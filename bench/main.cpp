@@ -1,12 +1,12 @@
 // Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
 // reception flood, the cost of one arrival against the buffer length, opening the command
 // console, and the cold start.
-// Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start]
+// Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start] [ctl]
 // Prints one table; see bench/README.md.
+#include "common/QtMessageBox.h"
 #include "console/Form3.h"
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
-#include "common/QtMessageBox.h"
 #include "link/RoutedPort.h"
 #include "link/SettingsStore.h"
 #include "panel/Form1.h"
@@ -530,6 +530,51 @@ void coldStart(const char* self) {
     row("resident memory with the first window shown", figure, "<= 40 MB");
 }
 
+// trv-ctl read status against trv-sim: the whole process, start to exit, beside the reply's
+// own time on the wire as trv-ctl reports it.
+void ctlReadStatus() {
+    const QString bin = QCoreApplication::applicationDirPath();
+    QTemporaryDir dir;
+    const QString link = dir.path() + QStringLiteral("/projector");
+    QProcess sim;
+    sim.start(bin + QStringLiteral("/trv-sim"), {QStringLiteral("--link"), link});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+        row("trv-ctl read status, start to exit", "trv-sim unavailable", "");
+        return;
+    }
+    std::vector<double> total, reply, own;
+    for (int run = 0; run < 20; ++run) {
+        QProcess ctl;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        ctl.setProcessEnvironment(env);
+        const auto t0 = Clock::now();
+        ctl.start(bin + QStringLiteral("/trv-ctl"),
+                  {QStringLiteral("--port"), link, QStringLiteral("--json"), QStringLiteral("read"),
+                   QStringLiteral("status")});
+        if (!ctl.waitForFinished(10000) || ctl.exitCode() != 0)
+            continue;
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        const QByteArray out = ctl.readAllStandardOutput();
+        const qsizetype at = out.indexOf("\"replyMs\":");
+        const double replyMs = at < 0 ? 0 : out.mid(at + 10).split(',').first().toDouble();
+        total.push_back(ms);
+        reply.push_back(replyMs);
+        own.push_back(ms - replyMs);
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.1f ms (median of %zu)", percentile(total, 50),
+                  total.size());
+    row("trv-ctl read status, start to exit", figure, "");
+    std::snprintf(figure, sizeof figure, "%.1f ms", percentile(reply, 50));
+    row("  of which the reply on the wire (9600 baud)", figure, "");
+    std::snprintf(figure, sizeof figure, "%.1f ms (99th %.1f ms)", percentile(own, 50),
+                  percentile(own, 99));
+    row("  the program's own share: start, open, exit", figure, "< 50 ms");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -566,5 +611,7 @@ int main(int argc, char** argv) {
         consoleOpening();
     if (wanted("start"))
         coldStart(argv[0]);
+    if (wanted("ctl"))
+        ctlReadStatus();
     return 0;
 }

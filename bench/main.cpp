@@ -101,6 +101,16 @@ struct Program {
     }
 };
 
+// The device end of the pseudo-terminal (COM9), opened non-blocking in raw mode.
+int openRawDevice() {
+    const int device = ::open(qgetenv("ZEKO_COM9").constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw{};
+    tcgetattr(device, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(device, TCSANOW, &raw);
+    return device;
+}
+
 // Runs the event loop, sleeping between events, for `ms` milliseconds.
 void spin(int ms) {
     QEventLoop loop;
@@ -242,11 +252,7 @@ struct DeviceServer {
 void clickToWrite(bool throughServer) {
     Pty pty;
     // The far end keeps a raw device open, as the simulator does, so the line settles.
-    const int device = ::open(qgetenv("ZEKO_COM9").constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios raw{};
-    tcgetattr(device, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(device, TCSANOW, &raw);
+    const int device = openRawDevice();
     DeviceServer server;
     QString com9;
     if (throughServer) {
@@ -357,11 +363,7 @@ FloodFigures floodOnce(int seconds, int piece) {
 // The floor: a plain loop that polls the device and reads what is there, nothing else.
 double floorOnce(int seconds, int piece) {
     Pty pty;
-    const int device = ::open(qgetenv("ZEKO_COM9").constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios raw{};
-    tcgetattr(device, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(device, TCSANOW, &raw);
+    const int device = openRawDevice();
     std::atomic<bool> stop{false};
     std::atomic<double> share{0};
     std::thread reader([&] {

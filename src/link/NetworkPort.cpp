@@ -43,6 +43,7 @@ SerialPort::OpenResult NetworkPort::open() {
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     const auto done = connect(&socket_, &QTcpSocket::connected, &loop, &QEventLoop::quit);
     const auto failed = connect(&socket_, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
@@ -53,7 +54,7 @@ SerialPort::OpenResult NetworkPort::open() {
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     disconnect(done);
     disconnect(failed);
-    const QString where = tr("%1 (%2:%3)").arg(target_.text, target_.host).arg(target_.port);
+    const QString& where = target_.text;
     if (socket_.state() != QAbstractSocket::ConnectedState) {
         QString reason;
         switch (socket_.error()) {

@@ -5,7 +5,12 @@
 #include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace trv {
 namespace {
@@ -25,8 +30,9 @@ protected:
                          [this] { peer_ = server_.nextPendingConnection(); });
     }
     bool open(const char* scheme) {
-        port_.setTarget(PortTarget::parse(
-            QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server_.serverPort())));
+        port_.setTarget(PortTarget::parse(QStringLiteral("%1://127.0.0.1:%2")
+                                              .arg(QLatin1String(scheme))
+                                              .arg(server_.serverPort())));
         return port_.open().ok && spinUntil([&] { return peer_ != nullptr; });
     }
     QByteArray peerReads(qsizetype count) {
@@ -88,6 +94,33 @@ TEST_F(NetworkPortTest, SilentServerLeavesThePortOpenAndWritable) {
     EXPECT_TRUE(port_.isOpen());
     EXPECT_TRUE(port_.write("CR0\r"));
     EXPECT_EQ(port_.readAll(), "");
+}
+
+// A listener whose queue is full drops further connection requests unanswered.
+TEST(NetworkPortFailures, UnansweredConnectionTimesOutAfterThreeSeconds) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
+    }
+    NetworkPort port;
+    port.setTarget(
+        PortTarget::parse(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))));
+    const SerialPort::OpenResult result = port.open();
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+    if (result.ok)
+        GTEST_SKIP() << "this kernel answers connections beyond a full queue";
+    EXPECT_TRUE(result.reason.contains(QLatin1String("timed out"))) << result.reason.toStdString();
 }
 
 // A refused connection is tried against ser2net's absence in the end-to-end tests.

@@ -127,8 +127,14 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
     end.setTimerType(Qt::PreciseTimer);
     end.setSingleShot(true);
     bool answered = false;
+    QElapsedTimer held;
+    held.start();
     const auto send = [&] {
-        if (stop() || lost_) {
+        // The sends of a hold of S seconds are those due before S: at 0, 100, ... ms. Half a
+        // period of margin keeps a tick that comes a little early or late on the right side.
+        const bool due = held.elapsed() + kHoldPeriodMs / 2 < seconds * 1000 || sends == 0;
+        if (stop() || lost_ || !due) {
+            repeat.stop();
             loop.quit();
             return;
         }

@@ -182,14 +182,18 @@ TEST_P(DeviceServer, CtlSendsAndReadsThroughTheServer) {
     form_.reset(); // the command line alone on the server
     const QString port =
         QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(GetParam().scheme)).arg(port_);
-    QProcess ctl;
-    ctl.start(QStringLiteral(TRV_CTL_PATH),
-              {QStringLiteral("--port"), port, QStringLiteral("read"), QStringLiteral("lamp"),
-               QStringLiteral("--baud"), QStringLiteral("9600")});
-    ASSERT_TRUE(ctl.waitForFinished(10000));
-    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
-    EXPECT_EQ(ctl.readAllStandardOutput(), "   1 2 3 4   Hour Use\n");
+    const auto run = [&](const QStringList& args) {
+        QProcess ctl;
+        ctl.start(QStringLiteral(TRV_CTL_PATH), QStringList{QStringLiteral("--port"), port} + args);
+        EXPECT_TRUE(ctl.waitForFinished(10000));
+        EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+        return ctl.readAllStandardOutput();
+    };
+    EXPECT_EQ(run({"read", "lamp", "--baud", "9600"}), "   1 2 3 4   Hour Use\n");
     EXPECT_EQ(received(), "CR3");
+    EXPECT_EQ(run({"send", "C89"}), "TxD: C 8 9  [CR] \nRxD:  [ACK] \n");
+    EXPECT_EQ(received(), "C89");
+    EXPECT_TRUE(run({"hold", "C30", "0.3"}).startsWith("sent C30 3 times"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, DeviceServer,

@@ -57,8 +57,11 @@ PortTarget PortTarget::parse(const QString& text) {
     if (colon <= 0 || colon == rest.size() - 1)
         return invalid(trimmed, QObject::tr("expected HOST:PORT"));
     QString host = rest.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    if (bracketed)
         host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char('[')))
+        return invalid(trimmed, QObject::tr("expected HOST:PORT (an IPv6 address in brackets)"));
     bool ok = false;
     const uint port = rest.mid(colon + 1).toUInt(&ok);
     if (!ok || port == 0 || port > 65535)

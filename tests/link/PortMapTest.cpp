@@ -52,7 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetRow{"NotANumber", "tcp://host:12ab", K::Invalid, "", "1 to 65535"},
                       TargetRow{"UnknownScheme", "udp://host:4001", K::Invalid, "",
                                 "unknown scheme"},
-                      TargetRow{"NoHost", "tcp://:4001", K::Invalid, "", "HOST:PORT"}),
+                      TargetRow{"NoHost", "tcp://:4001", K::Invalid, "", "HOST:PORT"},
+                      TargetRow{"OpenBracket", "tcp://[::1:4001", K::Invalid, "", "brackets"},
+                      TargetRow{"BareIpv6", "tcp://::1:4001", K::Invalid, "", "brackets"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortMap, EnvironmentThenStoreThenPlatform) {

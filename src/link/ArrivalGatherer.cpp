@@ -2,8 +2,10 @@
 
 namespace trv {
 
-ArrivalGatherer::ArrivalGatherer(Device device, QObject* parent)
-    : QObject(parent), device_(std::move(device)) {
+ArrivalGatherer::ArrivalGatherer(QIODevice& device, std::function<void(qint64)> setReadBufferSize,
+                                 QObject* parent)
+    : QObject(parent), device_(device), setReadBufferSize_(std::move(setReadBufferSize)) {
+    connect(&device_, &QIODevice::readyRead, this, &ArrivalGatherer::readyRead);
     window_.setSingleShot(true);
     window_.setTimerType(Qt::PreciseTimer);
     window_.setInterval(kWindowMs);
@@ -19,17 +21,18 @@ void ArrivalGatherer::readyRead() {
 
 void ArrivalGatherer::startWindow() {
     gathering_ = true;
-    // With room for one byte the device stops watching the line once that byte is in.
-    device_.holdReading(true);
+    setReadBufferSize_(1);
     window_.start();
 }
 
 void ArrivalGatherer::windowEnded() {
-    device_.holdReading(false);
-    device_.catchUp();
+    setReadBufferSize_(0);
+    // Read what waits, without blocking; a hang-up found here closes the port and resets us.
+    if (device_.isOpen())
+        device_.waitForReadyRead(0);
     if (!gathering_)
-        return; // closed while catching up (a hang-up)
-    if (device_.bytesAvailable() <= 0) {
+        return;
+    if (!device_.isOpen() || device_.bytesAvailable() <= 0) {
         gathering_ = false; // quiet: the next arrival goes on at once
         return;
     }
@@ -42,7 +45,7 @@ void ArrivalGatherer::reset() {
     window_.stop();
     if (gathering_) {
         gathering_ = false;
-        device_.holdReading(false);
+        setReadBufferSize_(0);
     }
 }
 

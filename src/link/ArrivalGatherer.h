@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QObject>
+#include <QIODevice>
 #include <QTimer>
 #include <functional>
 
@@ -14,29 +14,24 @@ class ArrivalGatherer final : public QObject {
 public:
     static constexpr int kWindowMs = 50;
 
-    // How the gatherer holds a device's reading back and catches up with it.
-    struct Device {
-        std::function<void(bool hold)> holdReading; // a device buffer of one byte, or unlimited
-        std::function<void()> catchUp;              // read what waits, without blocking
-        std::function<qint64()> bytesAvailable;
-    };
+    // `setReadBufferSize` is the device's own (QSerialPort and QAbstractSocket each have one):
+    // a buffer of one byte makes the device stop watching the line once that byte is in.
+    ArrivalGatherer(QIODevice& device, std::function<void(qint64)> setReadBufferSize,
+                    QObject* parent = nullptr);
 
-    explicit ArrivalGatherer(Device device, QObject* parent = nullptr);
-
-    // The device said it has data.
-    void readyRead();
     // The device was closed: forget the window.
     void reset();
-    bool gathering() const { return gathering_; }
 
 signals:
     void arrived();
 
 private:
+    void readyRead();
     void windowEnded();
     void startWindow();
 
-    Device device_;
+    QIODevice& device_;
+    std::function<void(qint64)> setReadBufferSize_;
     QTimer window_;
     bool gathering_ = false;
 };

@@ -6,13 +6,8 @@
 namespace trv {
 
 NetworkPort::NetworkPort(QObject* parent)
-    : SerialPort(parent), gatherer_({[this](bool hold) { socket_.setReadBufferSize(hold ? 1 : 0); },
-                                     [this] {
-                                         if (open_)
-                                             socket_.waitForReadyRead(0);
-                                     },
-                                     [this] { return open_ ? socket_.bytesAvailable() : 0; }}) {
-    connect(&socket_, &QTcpSocket::readyRead, &gatherer_, &ArrivalGatherer::readyRead);
+    : SerialPort(parent),
+      gatherer_(socket_, [this](qint64 size) { socket_.setReadBufferSize(size); }) {
     connect(&gatherer_, &ArrivalGatherer::arrived, this,
             [this] { emit commEvent(kCharactersReceived); });
     connect(&socket_, &QTcpSocket::disconnected, this, &NetworkPort::dropped);

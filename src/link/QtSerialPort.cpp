@@ -7,15 +7,8 @@
 namespace trv {
 
 QtSerialPort::QtSerialPort(QObject* parent)
-    : SerialPort(parent),
-      gatherer_({[this](bool hold) { port_.setReadBufferSize(hold ? 1 : 0); },
-                 [this] {
-                     if (port_.isOpen())
-                         port_.waitForReadyRead(0);
-                 },
-                 [this] { return port_.isOpen() ? port_.bytesAvailable() : 0; }}) {
+    : SerialPort(parent), gatherer_(port_, [this](qint64 size) { port_.setReadBufferSize(size); }) {
     port_.setReadBufferSize(0);
-    connect(&port_, &QSerialPort::readyRead, &gatherer_, &ArrivalGatherer::readyRead);
     connect(&gatherer_, &ArrivalGatherer::arrived, this,
             [this] { emit commEvent(kCharactersReceived); });
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);

@@ -1,7 +1,7 @@
 #include "CtlSession.h"
 
-#include "link/NumberRule.h"
 #include "link/PortValues.h"
+#include "link/StartupSettings.h"
 
 #include <QEventLoop>
 #include <QRegularExpression>
@@ -21,13 +21,11 @@ bool CtlSession::open(QString& reason) {
                                          QRegularExpression::CaseInsensitiveOption);
     int portNo = 0;
     if (options_.port.isEmpty()) {
-        const double stored = NumberRule::readLeading(
-            store_.read(StoreKey::ComPort, StoreKey::ComPortDefault).toStdString());
-        if (!NumberRule::inRange(stored, 1, 15)) {
+        portNo = StartupSettings::portNo(store_);
+        if (portNo == 0) {
             reason = tr("No port is stored: choose one in trv-panel or give --port.");
             return false;
         }
-        portNo = int(stored);
     } else if (const auto match = comN.match(options_.port); match.hasMatch()) {
         portNo = match.captured(1).toInt();
         if (portNo < 1 || portNo > 15) {
@@ -44,22 +42,12 @@ bool CtlSession::open(QString& reason) {
         where_ = options_.port;
     }
     // The speed and the unit address: given, or stored.
-    int baud = options_.baud;
-    if (baud == 0)
-        baud = NumberRule::readLeading(
-                   store_.read(StoreKey::BaudRate, StoreKey::BaudRateDefault).toStdString()) == 96
-                   ? 9600
-                   : 19200;
-    port_.setSettings(settingsTextFor(baud == 9600 ? 96 : 192));
-    if (options_.addressGiven) {
-        link_.UnitAddress = options_.address.toStdString();
-    } else {
-        const QString stored = store_.read(StoreKey::Adress, StoreKey::AdressDefault);
-        static const QStringList known{QStringLiteral("AFFF"), QStringLiteral("A001"),
-                                       QStringLiteral("A002"), QStringLiteral("A003"),
-                                       QStringLiteral("A004")};
-        link_.UnitAddress = known.contains(stored) ? stored.toStdString() : std::string();
-    }
+    const std::uint8_t baudCode = options_.baud == 0      ? StartupSettings::baudCode(store_)
+                                  : options_.baud == 9600 ? 96
+                                                          : 192;
+    port_.setSettings(settingsTextFor(baudCode));
+    link_.UnitAddress = options_.addressGiven ? options_.address.toStdString()
+                                              : StartupSettings::unitAddress(store_);
     const SerialPort::OpenResult result = port_.open();
     if (!result.ok) {
         reason = result.reason;

@@ -1,11 +1,11 @@
 #include "Form1.h"
 
-#include "common/DesignFont.h"
 #include "HoldButton.h"
 #include "PanelLayout.h"
+#include "common/DesignFont.h"
 #include "common/Twips.h"
 #include "console/Form3.h"
-#include "link/NumberRule.h"
+#include "link/StartupSettings.h"
 #include "settings/Form2.h"
 
 #include <QButtonGroup>
@@ -257,20 +257,13 @@ void Form1::start() {
 
 bool Form1::Form_Load() {
     setOuterHeightTwips(PanelLayout::kCompactHeight);
-    const std::string storedPort =
-        platform_.store.read(StoreKey::ComPort, StoreKey::ComPortDefault).toStdString();
-    const double port = NumberRule::readLeading(storedPort);
-    values_.PortNo = NumberRule::inRange(port, 1, 15) ? static_cast<std::int16_t>(port) : 0;
+    values_.PortNo = StartupSettings::portNo(platform_.store);
     if (values_.PortNo == 0) {
         showSettingsDialog(true);
         return false;
     }
-    const std::string storedBaud =
-        platform_.store.read(StoreKey::BaudRate, StoreKey::BaudRateDefault).toStdString();
-    values_.BaudCode = NumberRule::readLeading(storedBaud) == 96 ? 96 : 0;
-    selectAddress(platform_.store.read(StoreKey::Adress, StoreKey::AdressDefault));
-    if (values_.BaudCode != 96)
-        values_.BaudCode = 192;
+    values_.BaudCode = StartupSettings::baudCode(platform_.store);
+    selectAddress(StartupSettings::unitAddress(platform_.store));
     link_.serial().setSettings(settingsTextFor(values_.BaudCode));
     link_.serial().setPortNumber(values_.PortNo);
     if (!link_.serial().open().ok) {
@@ -285,9 +278,9 @@ bool Form1::Form_Load() {
     return true;
 }
 
-void Form1::selectAddress(const QString& stored) {
+void Form1::selectAddress(const std::string& address) {
     for (const AddressRow& row : PanelLayout::addresses()) {
-        if (!row.address.empty() && stored == text(row.address)) {
+        if (!row.address.empty() && address == row.address) {
             findChild<QRadioButton*>(text(row.name))->setChecked(true);
             return;
         }

@@ -60,7 +60,7 @@ private:
     void sendClick(std::string_view command);
     void holdPressed(int holdIndex);
     void endLostHold();
-    void selectAddress(const QString& stored);
+    void selectAddress(const std::string& address);
     void placeOnScreen();
     void showSettingsDialog(bool modal);
     void consoleClosed();

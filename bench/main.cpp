@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -557,9 +558,9 @@ void ctlReadStatus() {
         if (!ctl.waitForFinished(10000) || ctl.exitCode() != 0)
             continue;
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-        const QByteArray out = ctl.readAllStandardOutput();
-        const qsizetype at = out.indexOf("\"replyMs\":");
-        const double replyMs = at < 0 ? 0 : out.mid(at + 10).split(',').first().toDouble();
+        const double replyMs =
+            QJsonDocument::fromJson(ctl.readAllStandardOutput())[QStringLiteral("replyMs")]
+                .toDouble();
         total.push_back(ms);
         reply.push_back(replyMs);
         own.push_back(ms - replyMs);

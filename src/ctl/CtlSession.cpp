@@ -74,7 +74,6 @@ Exchange CtlSession::exchange(const QString& command) {
         return result;
     result.sent = link_.commandText;
     QEventLoop loop;
-    bool windowClosed = false;
     const auto arrived = connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
         if (!result.replied && replyComplete()) {
             result.replied = true;
@@ -83,12 +82,9 @@ Exchange CtlSession::exchange(const QString& command) {
             loop.quit();
         }
     });
-    const auto window = connect(&link_.timer2(), &Timer::timeout, &loop, [&] {
-        windowClosed = true;
-        loop.quit();
-    });
+    const auto window = connect(&link_.timer2(), &Timer::timeout, &loop, &QEventLoop::quit);
     const auto gone = connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
-    if (!windowClosed && !lost_)
+    if (!lost_)
         loop.exec();
     disconnect(arrived);
     disconnect(window);

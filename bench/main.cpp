@@ -3,13 +3,13 @@
 // console, and the cold start.
 // Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start] [ctl]
 // Prints one table; see bench/README.md.
-#include "common/QtMessageBox.h"
-#include "console/Form3.h"
+#include "windows/common/QtMessageBox.h"
+#include "windows/console/Form3.h"
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
-#include "link/RoutedPort.h"
+#include "link/transport/DevicePort.h"
 #include "link/SettingsStore.h"
-#include "panel/Form1.h"
+#include "windows/panel/Form1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,7 +60,7 @@ struct MemoryStore final : trv::SettingsStore {
 // In-memory line for measuring the reception path without a device.
 struct NullSerial final : trv::SerialPort {
     void setPortNumber(int) override {}
-    void setSettings(const QString&) override {}
+    void setSettings(const trv::LineSettings&) override {}
     OpenResult open() override { return {true, {}}; }
     void close() override {}
     bool isOpen() const override { return true; }
@@ -91,7 +91,7 @@ struct Program {
         form.start();
     }
     MemoryStore store;
-    trv::RoutedPort serial{trv::PortMap(&store)};
+    trv::DevicePort serial{trv::PortMap(&store)};
     trv::QtClock clock;
     trv::QtMessageBox messages;
     trv::PortValues values;

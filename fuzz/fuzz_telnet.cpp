@@ -2,7 +2,7 @@
 // pieces, the data out is never more than the bytes in, the answers stay in proportion, and
 // data sent through the encoding comes back whole.
 #include "FuzzCheck.h"
-#include "link/TelnetCodec.h"
+#include "link/transport/TelnetCodec.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
-#include "common/QtMessageBox.h"
+#include "windows/common/QtMessageBox.h"
 #include "link/PortValues.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
-#include "link/RoutedPort.h"
-#include "panel/Form1.h"
+#include "link/transport/DevicePort.h"
+#include "windows/panel/Form1.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     trv::QtSettingsStore store;
-    trv::RoutedPort serial{trv::PortMap(&store)};
+    trv::DevicePort serial{trv::PortMap(&store)};
     trv::QtClock clock;
     trv::QtMessageBox messages;
     trv::PortValues values;

@@ -45,7 +45,7 @@ bool CtlSession::open(QString& reason) {
     const std::uint8_t baudCode = options_.baud == 0      ? StartupSettings::baudCode(store_)
                                   : options_.baud == 9600 ? 96
                                                           : 192;
-    port_.setSettings(settingsTextFor(baudCode));
+    port_.setSettings(lineSettingsFor(baudCode));
     link_.UnitAddress = options_.addressGiven ? options_.address.toStdString()
                                               : StartupSettings::unitAddress(store_);
     const SerialPort::OpenResult result = port_.open();

@@ -4,7 +4,7 @@
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
-#include "link/RoutedPort.h"
+#include "link/transport/DevicePort.h"
 
 #include <QElapsedTimer>
 #include <functional>
@@ -49,7 +49,7 @@ private:
 
     const CtlOptions& options_;
     QtSettingsStore store_;
-    RoutedPort port_;
+    DevicePort port_;
     QtClock clock_;
     ProjectorLink link_;
     QElapsedTimer started_;

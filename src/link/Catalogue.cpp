@@ -1,4 +1,4 @@
-#include "Catalogue.h"
+#include "link/Catalogue.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Timer.h"
+#include "link/Timer.h"
 
 #include <memory>
 

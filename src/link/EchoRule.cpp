@@ -1,4 +1,4 @@
-#include "EchoRule.h"
+#include "link/EchoRule.h"
 
 namespace trv {
 

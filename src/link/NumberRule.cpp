@@ -1,4 +1,4 @@
-#include "NumberRule.h"
+#include "link/NumberRule.h"
 
 #include <cmath>
 

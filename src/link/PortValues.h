@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/transport/LineSettings.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -14,9 +16,12 @@ struct PortValues {
     std::uint8_t SavedBaudCode = 0;
 };
 
-// The line settings text that a baud code selects.
-inline QString settingsTextFor(std::uint8_t baudCode) {
-    return baudCode == 96 ? QStringLiteral("9600,N,8,1") : QStringLiteral("19200,N,8,1");
+// The line settings that a baud code selects: 9600 or 19200 baud, no parity, 8 data bits, 1 stop
+// bit ("9600,N,8,1" or "19200,N,8,1").
+inline LineSettings lineSettingsFor(std::uint8_t baudCode) {
+    LineSettings settings;
+    settings.baudRate = baudCode == 96 ? 9600 : 19200;
+    return settings;
 }
 
 // Settings store keys and the texts read when a key is absent.

@@ -1,7 +1,7 @@
-#include "ProjectorLink.h"
+#include "link/ProjectorLink.h"
 
-#include "EchoRule.h"
-#include "ReplyDecoder.h"
+#include "link/EchoRule.h"
+#include "link/ReplyDecoder.h"
 
 namespace trv {
 
@@ -17,9 +17,13 @@ ProjectorLink::ProjectorLink(SerialPort& serial, Clock& clock, QObject* parent)
 
 bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
     if (mode == 1) {
+        // The order on the wire is the order on the displays: a reply still on its way to us
+        // is shown as the last exchange's before this one begins.
+        takeArrivals();
         text.insert(0, UnitAddress);
         if (!serial_.write(text))
             return false;
+        sentCommand_ = commandText;
         display_.rx.clear();
         receiveBuffer_.clear();
         const Echo echo = renderEcho(text);
@@ -40,12 +44,21 @@ bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
     return true;
 }
 
+void ProjectorLink::takeArrivals() {
+    if (!serial_.isOpen())
+        return;
+    if (std::string arrived = serial_.readAll(); !arrived.empty())
+        received(std::move(arrived), sentCommand_);
+}
+
 void ProjectorLink::MSComm1_OnComm(int commEvent) {
     if (commEvent != SerialPort::kCharactersReceived)
         return;
-    std::string arrived = serial_.readAll();
-    if (arrived.empty())
-        return;
+    if (std::string arrived = serial_.readAll(); !arrived.empty())
+        received(std::move(arrived), commandText);
+}
+
+void ProjectorLink::received(std::string arrived, const std::string& command) {
     // Text that keeps arriving while nothing is sent would grow without end: start afresh
     // rather than let one buffer outgrow what the line itself could hold.
     if (receiveBuffer_.size() + arrived.size() > kReceiveLimit) {
@@ -55,10 +68,19 @@ void ProjectorLink::MSComm1_OnComm(int commEvent) {
     }
     receiveBuffer_ += arrived;
     replyPending_ = 0;
+    if (&command == &commandText) {
+        Hyouji(receiveBuffer_, 2);
+        return;
+    }
+    // Decoded after the command it answers, though the command text has moved on.
+    std::string current = std::exchange(commandText, command);
     Hyouji(receiveBuffer_, 2);
+    commandText = std::move(current);
 }
 
 void ProjectorLink::Timer2_Timer() {
+    // A reply that came within the window counts, though its arrival was not yet handed over.
+    takeArrivals();
     if (replyPending_ == 1)
         display_.rx = " X X X X ";
     timer2_->setEnabled(false);

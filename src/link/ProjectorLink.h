@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "SerialPort.h"
+#include "link/Clock.h"
+#include "link/transport/SerialPort.h"
 
 #include <QObject>
 #include <cstdint>
@@ -61,6 +61,10 @@ signals:
 
 private:
     void showLegends(bool ack, bool cr, bool space);
+    // Appends what arrived to the receive buffer and shows it, decoded after `command`.
+    void received(std::string arrived, const std::string& command);
+    // What has arrived and not been handed over belongs to the exchange before now.
+    void takeArrivals();
 
     SerialPort& serial_;
     std::unique_ptr<Timer> timer2_;
@@ -68,6 +72,8 @@ private:
     Display display_;
     std::string receiveBuffer_;
     std::uint8_t replyPending_ = 0;
+    // The command text of the last send: the decoder of what arrives before the next.
+    std::string sentCommand_;
 };
 
 } // namespace trv

@@ -1,6 +1,6 @@
-#include "QtClock.h"
+#include "link/QtClock.h"
 
-#include "QtTimer.h"
+#include "link/QtTimer.h"
 
 namespace trv {
 

@@ -1,46 +1,145 @@
-#include "QtSettingsStore.h"
+#include "link/QtSettingsStore.h"
 
+#ifdef Q_OS_UNIX
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace trv {
 namespace {
 const QString kSection = QStringLiteral("StartUP");
 const QString kName = QStringLiteral("ZEKO");
 
-// Why the file must not be opened, or empty when it may. Checked without opening it: opening
-// a FIFO blocks, and saving over a device node would replace it.
-QString unusable(const QString& path) {
-    if (path.isEmpty())
+#ifdef Q_OS_UNIX
+QString notRegular(const QString& path) {
+    return QObject::tr("%1 is not a regular file; it is left as it is.").arg(path);
+}
+
+QString tooLarge(const QString& path) {
+    return QObject::tr("%1 is larger than 1 MiB and looks damaged; it is left as it is.").arg(path);
+}
+
+QString unreadable(const QString& path, int error) {
+    return QObject::tr("%1 cannot be read (%2); it is left as it is.")
+        .arg(path, qt_error_string(error));
+}
+
+// Closes a descriptor on leaving its scope.
+struct Descriptor {
+    int fd;
+    ~Descriptor() { ::close(fd); }
+};
+
+// A settings file's text as read, or why it was not.
+struct Content {
+    QByteArray text;
+    QString problem; // why the file is to be left alone, empty when it may be used
+};
+
+// The file's content, checked and read through one descriptor: a name checked and then opened
+// again may have become a FIFO in between, and opening a FIFO blocks.
+Content load(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    // Looked at by name first only so that a device node is not even opened: opening one can
+    // act on the device.
+    if (::stat(name.constData(), &info) != 0)
+        return {}; // nothing saved yet
+    if (!S_ISREG(info.st_mode))
+        return {{}, notRegular(path)};
+    // Non-blocking, so that a FIFO put in the file's place since is opened without waiting.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {{}, errno == ENOENT ? QString() : unreadable(path, errno)};
+    const Descriptor closer{fd};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return {{}, notRegular(path)};
+    if (info.st_size > QtSettingsStore::kLargestFile)
+        return {{}, tooLarge(path)};
+    QByteArray text;
+    char chunk[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {{}, unreadable(path, errno)};
+        if (got == 0)
+            return {text, {}};
+        text.append(chunk, got);
+        if (text.size() > QtSettingsStore::kLargestFile) // grown since fstat
+            return {{}, tooLarge(path)};
+    }
+}
+
+// What QSettings makes of a settings text.
+struct Parsed {
+    bool ok = false;      // false when no private copy could be made
+    bool unsplit = false; // the text could not even be split into sections
+    QVariantMap values;   // "Section/Key" to value
+    QByteArray text;      // as written back after a change
+};
+
+// The values in `text`, and the text again with `key` set to `value` when a key is given.
+// QSettings reads and writes INI text only through a file name, so a copy in a private folder
+// stands in for the file, which itself is only read through a checked descriptor.
+Parsed parse(const QByteArray& text, const QString& key = {}, const QString& value = {}) {
+    const QTemporaryDir dir;
+    QFile copy(dir.path() + QStringLiteral("/copy.conf"));
+    if (!dir.isValid() || !copy.open(QIODevice::WriteOnly) || copy.write(text) != text.size())
         return {};
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {};
-    if (!info.isFile())
-        return QObject::tr("%1 is not a regular file; it is left as it is.").arg(path);
-    if (info.size() > QtSettingsStore::kLargestFile)
-        return QObject::tr("%1 is larger than 1 MiB and looks damaged; it is left as it is.")
-            .arg(path);
-    return {};
+    copy.close();
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    Parsed parsed;
+    parsed.unsplit = settings.status() == QSettings::FormatError;
+    if (!key.isEmpty()) {
+        settings.setValue(key, value);
+        settings.sync();
+        // A format error is the reading's; the text has been written afresh all the same.
+        if (settings.status() == QSettings::AccessError || !copy.open(QIODevice::ReadOnly))
+            return {};
+        parsed.text = copy.readAll();
+    }
+    for (const QString& each : settings.allKeys())
+        parsed.values.insert(each, settings.value(each));
+    parsed.ok = true;
+    return parsed;
 }
 
 QString userFile() {
-#ifdef Q_OS_WIN
-    return {}; // the registry
-#else
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QLatin1Char('/') + kName + QLatin1Char('/') + kName + QStringLiteral(".conf");
-#endif
 }
+#endif
 } // namespace
 
-QtSettingsStore::QtSettingsStore() : path_(userFile()), problem_(unusable(path_)) {
-    if (problem_.isEmpty())
-        settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                kName, kName);
-    if (settings_ && !settings_->fileName().isEmpty())
-        path_ = settings_->fileName();
+#ifdef Q_OS_UNIX
+QtSettingsStore::QtSettingsStore() : path_(userFile()) {
+    const Content content = load(path_);
+    problem_ = content.problem;
+    if (!problem_.isEmpty())
+        return;
+    const Parsed parsed = parse(content.text);
+    // Text that cannot even be split into sections gives nothing at all.
+    if (parsed.ok && !parsed.unsplit)
+        values_ = parsed.values;
 }
+#else
+QtSettingsStore::QtSettingsStore()
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kName,
+                                            kName)) {
+    path_ = settings_->fileName();
+}
+#endif
 
 QtSettingsStore::~QtSettingsStore() = default;
 
@@ -53,9 +152,13 @@ QString QtSettingsStore::portMapping(int portNo) {
 }
 
 QString QtSettingsStore::readRaw(const QString& path, const QString& fallback) {
-    if (!settings_ || settings_->status() == QSettings::FormatError)
+#ifdef Q_OS_UNIX
+    const QVariant value = values_.value(path);
+#else
+    if (settings_->status() == QSettings::FormatError)
         return fallback;
     const QVariant value = settings_->value(path);
+#endif
     if (!value.isValid())
         return fallback;
     // A hand-written value with a comma reads as a list: take it back as the text it was.
@@ -67,18 +170,45 @@ QString QtSettingsStore::readRaw(const QString& path, const QString& fallback) {
 }
 
 bool QtSettingsStore::write(const QString& key, const QString& value) {
-    if (!settings_)
-        return false; // problem_ says why since the start
-    // The file may have been replaced since it was read.
-    problem_ = unusable(path_);
+#ifdef Q_OS_UNIX
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        problem_ = QObject::tr("The folder %1 cannot be made.").arg(folder);
+        return false;
+    }
+    // Another program saving at the same moment would otherwise undo this change.
+    QLockFile lock(path_ + QStringLiteral(".lock"));
+    if (!lock.lock()) {
+        problem_ =
+            QObject::tr("%1 cannot be saved: no lock file can be made beside it.").arg(path_);
+        return false;
+    }
+    // Saved on top of what the file holds now, which may have changed since it was read.
+    const Content now = load(path_);
+    problem_ = now.problem;
     if (!problem_.isEmpty())
         return false;
-    // QSettings saves through a temporary file that replaces the old one only when complete,
-    // so a failed write leaves the previous file whole.
+    const Parsed parsed = parse(now.text, kSection + QLatin1Char('/') + key, value);
+    if (!parsed.ok) {
+        problem_ = QObject::tr("%1 cannot be saved: no temporary copy can be made.").arg(path_);
+        return false;
+    }
+    // QSaveFile writes a new file beside the old one and renames it into place only when
+    // complete: a failed save leaves the previous file whole, and that file is never opened.
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(parsed.text) != parsed.text.size() ||
+        !file.commit()) {
+        problem_ = QObject::tr("%1 cannot be saved: %2").arg(path_, file.errorString());
+        return false;
+    }
+    values_ = parsed.values;
+    return true;
+#else
     settings_->setValue(kSection + QLatin1Char('/') + key, value);
     settings_->sync();
-    // A format error is the reading's; the file has been written afresh all the same.
+    // A format error is the reading's; the settings have been written afresh all the same.
     return settings_->status() != QSettings::AccessError;
+#endif
 }
 
 } // namespace trv

@@ -1,15 +1,17 @@
 #pragma once
 
-#include "SettingsStore.h"
+#include "link/SettingsStore.h"
 
 #include <QSettings>
+#include <QVariantMap>
 #include <memory>
 
 namespace trv {
 
 // SettingsStore in the platform's native per-user settings (on Linux ~/.config/ZEKO/ZEKO.conf).
 // A file that is not a regular file, or far larger than anything the program writes, is left
-// alone: nothing is read from it and nothing written over it.
+// alone: nothing is read from it and nothing written over it. A symbolic link is followed, so
+// a file kept elsewhere and linked into place is read and saved where it lies.
 class QtSettingsStore final : public SettingsStore {
 public:
     static constexpr qint64 kLargestFile = 1024 * 1024;
@@ -29,7 +31,11 @@ private:
 
     QString path_;
     QString problem_;
-    std::unique_ptr<QSettings> settings_; // absent while the file is not to be touched
+#ifdef Q_OS_UNIX
+    QVariantMap values_; // what the file held when last read or saved
+#else
+    std::unique_ptr<QSettings> settings_; // the registry
+#endif
 };
 
 } // namespace trv

@@ -1,4 +1,4 @@
-#include "QtTimer.h"
+#include "link/QtTimer.h"
 
 namespace trv {
 

@@ -1,8 +1,8 @@
-#include "StartupSettings.h"
+#include "link/StartupSettings.h"
 
-#include "NumberRule.h"
-#include "PortValues.h"
-#include "SettingsStore.h"
+#include "link/NumberRule.h"
+#include "link/PortValues.h"
+#include "link/SettingsStore.h"
 
 #include <array>
 

@@ -1,9 +1,9 @@
 // The panel through a real serial device server: ser2net on the loopback in front of trv-sim,
 // once as a raw TCP accepter and once speaking RFC 2217.
 #include "link/QtClock.h"
-#include "link/RoutedPort.h"
-#include "panel/Form1.h"
-#include "settings/Form2.h"
+#include "link/transport/DevicePort.h"
+#include "windows/panel/Form1.h"
+#include "windows/settings/Form2.h"
 #include "support/Fakes.h"
 
 #include <QDir>
@@ -131,7 +131,7 @@ protected:
     QString device_;
     quint16 port_ = 0;
     testing::FakeSettingsStore store_;
-    RoutedPort serial_{PortMap(&store_)};
+    DevicePort serial_{PortMap(&store_)};
     QtClock clock_;
     testing::FakeMessageBox messages_;
     PortValues values_;
@@ -224,7 +224,7 @@ TEST_F(Rfc2217Server, DialogSpeedReachesTheDeviceBehindTheServer) {
 TEST(DeviceServerMissing, NobodyListeningGivesRetryWithTheReason) {
     testing::FakeSettingsStore store;
     store.values = {{"Ports/COM3", QStringLiteral("tcp://127.0.0.1:%1").arg(freePort())}};
-    RoutedPort serial{PortMap(&store)};
+    DevicePort serial{PortMap(&store)};
     QtClock clock;
     testing::FakeMessageBox messages;
     PortValues values;

@@ -1,7 +1,7 @@
 // The program's own windows, serial port and timers against trv-sim on a pseudo-terminal.
 #include "link/QtClock.h"
-#include "link/QtSerialPort.h"
-#include "panel/Form1.h"
+#include "link/transport/DevicePort.h"
+#include "windows/panel/Form1.h"
 #include "support/Fakes.h"
 
 #include <QDeadlineTimer>
@@ -66,7 +66,7 @@ protected:
     }
 
     QProcess sim_;
-    QtSerialPort serial_;
+    DevicePort serial_;
     QtClock clock_;
     testing::FakeSettingsStore store_;
     testing::FakeMessageBox messages_;

@@ -1,5 +1,5 @@
 #include "link/Catalogue.h"
-#include "panel/PanelLayout.h"
+#include "windows/panel/PanelLayout.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/Clock.h"
-#include "common/MessageBox.h"
-#include "link/SerialPort.h"
+#include "windows/common/MessageBox.h"
+#include "link/transport/SerialPort.h"
 #include "link/SettingsStore.h"
 
 #include <QMap>
@@ -17,7 +17,7 @@ class FakeSerialPort final : public SerialPort {
     Q_OBJECT
 public:
     void setPortNumber(int portNo) override { portNo_ = portNo; }
-    void setSettings(const QString& settings) override { settings_ = settings; }
+    void setSettings(const LineSettings& settings) override { settings_ = settings; }
     OpenResult open() override;
     void close() override;
     bool isOpen() const override { return open_; }
@@ -31,7 +31,7 @@ public:
     void unplug();
 
     int portNo_ = 1;
-    QString settings_;
+    LineSettings settings_;
     bool open_ = false;
     bool failOpen = false;
     QString failReason = QStringLiteral("No such device: /dev/null-test");

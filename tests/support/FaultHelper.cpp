@@ -3,7 +3,7 @@
 //   trv-fault-helper write KEY VALUE    write one stored value; exit 0 if saved
 //   trv-fault-helper read KEY           print one stored value (or "<default>")
 //   trv-fault-helper save-forever       keep writing ComPort 3 and 4 in turn until killed
-#include "link/QtSerialPort.h"
+#include "link/transport/DevicePort.h"
 #include "link/QtSettingsStore.h"
 
 #include <QCoreApplication>
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments().mid(1);
     const QString command = args.value(0);
     if (command == QLatin1String("open-port") && args.size() == 2) {
-        trv::QtSerialPort port;
+        trv::DevicePort port;
         port.setPortNumber(args[1].toInt());
         const trv::SerialPort::OpenResult result = port.open();
         std::printf("%s\n", qPrintable(result.reason));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Fakes.h"
-#include "common/Platform.h"
+#include "windows/common/Platform.h"
 #include "link/PortValues.h"
-#include "panel/Form1.h"
+#include "windows/panel/Form1.h"
 
 #include <QPushButton>
 #include <memory>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/Clock.h"
-#include "MessageBox.h"
-#include "link/SerialPort.h"
+#include "windows/common/MessageBox.h"
+#include "link/transport/SerialPort.h"
 #include "link/SettingsStore.h"
 
 namespace trv {

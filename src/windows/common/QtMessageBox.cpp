@@ -1,4 +1,4 @@
-#include "QtMessageBox.h"
+#include "windows/common/QtMessageBox.h"
 
 #include <QMessageBox>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageBox.h"
+#include "windows/common/MessageBox.h"
 
 namespace trv {
 

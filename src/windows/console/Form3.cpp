@@ -1,8 +1,8 @@
-#include "Form3.h"
+#include "windows/console/Form3.h"
 
 #include "link/Catalogue.h"
-#include "common/DesignFont.h"
-#include "common/Twips.h"
+#include "windows/common/DesignFont.h"
+#include "windows/common/Twips.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

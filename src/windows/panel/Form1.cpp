@@ -1,12 +1,12 @@
-#include "Form1.h"
+#include "windows/panel/Form1.h"
 
-#include "HoldButton.h"
-#include "PanelLayout.h"
-#include "common/DesignFont.h"
-#include "common/Twips.h"
-#include "console/Form3.h"
+#include "windows/panel/HoldButton.h"
+#include "windows/panel/PanelLayout.h"
+#include "windows/common/DesignFont.h"
+#include "windows/common/Twips.h"
+#include "windows/console/Form3.h"
 #include "link/StartupSettings.h"
-#include "settings/Form2.h"
+#include "windows/settings/Form2.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -264,7 +264,7 @@ bool Form1::Form_Load() {
     }
     values_.BaudCode = StartupSettings::baudCode(platform_.store);
     selectAddress(StartupSettings::unitAddress(platform_.store));
-    link_.serial().setSettings(settingsTextFor(values_.BaudCode));
+    link_.serial().setSettings(lineSettingsFor(values_.BaudCode));
     link_.serial().setPortNumber(values_.PortNo);
     if (!link_.serial().open().ok) {
         showSettingsDialog(true);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Platform.h"
+#include "windows/common/Platform.h"
 #include "link/PortValues.h"
 #include "link/ProjectorLink.h"
 

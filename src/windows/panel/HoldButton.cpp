@@ -1,4 +1,4 @@
-#include "HoldButton.h"
+#include "windows/panel/HoldButton.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "PanelLayout.h"
+#include "windows/panel/PanelLayout.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Twips.h"
+#include "windows/common/Twips.h"
 
 #include <cstdint>
 #include <span>

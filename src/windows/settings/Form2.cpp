@@ -1,9 +1,9 @@
-#include "Form2.h"
+#include "windows/settings/Form2.h"
 
 #include "link/NumberRule.h"
-#include "link/PortMap.h"
-#include "common/DesignFont.h"
-#include "common/Twips.h"
+#include "link/transport/PortMap.h"
+#include "windows/common/DesignFont.h"
+#include "windows/common/Twips.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -127,10 +127,10 @@ void Form2::Form_Load() {
 
 void Form2::selectBaudOption() {
     if (values_.BaudCode == 96) {
-        serial_.setSettings(settingsTextFor(96));
+        serial_.setSettings(lineSettingsFor(96));
         baudOptions_[0]->setChecked(true);
     } else {
-        serial_.setSettings(settingsTextFor(192));
+        serial_.setSettings(lineSettingsFor(192));
         baudOptions_[1]->setChecked(true);
         values_.BaudCode = 192;
     }
@@ -149,7 +149,7 @@ void Form2::Text1_Change(const QString& text) {
 }
 
 void Form2::Command1_Click() {
-    serial_.setSettings(settingsTextFor(values_.BaudCode));
+    serial_.setSettings(lineSettingsFor(values_.BaudCode));
     if (values_.PortNo < 1 || values_.PortNo > 15) {
         warnRetry(tr("Choose a port from COM1 to COM15 first."));
         return;

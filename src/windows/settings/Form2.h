@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common/MessageBox.h"
+#include "windows/common/MessageBox.h"
 #include "link/PortValues.h"
-#include "link/SerialPort.h"
+#include "link/transport/SerialPort.h"
 #include "link/SettingsStore.h"
 
 #include <QWidget>

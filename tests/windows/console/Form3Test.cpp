@@ -1,4 +1,4 @@
-#include "console/Form3.h"
+#include "windows/console/Form3.h"
 #include "support/Harness.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // Every caption of every window, measured with the font it is drawn in, fits its control.
-#include "console/Form3.h"
-#include "settings/Form2.h"
+#include "windows/console/Form3.h"
+#include "windows/settings/Form2.h"
 #include "support/Harness.h"
 
 #include <QFontMetrics>

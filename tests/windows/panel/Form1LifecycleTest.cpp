@@ -1,5 +1,5 @@
-#include "panel/PanelLayout.h"
-#include "settings/Form2.h"
+#include "windows/panel/PanelLayout.h"
+#include "windows/settings/Form2.h"
 #include "support/Harness.h"
 
 #include <QCoreApplication>
@@ -34,7 +34,7 @@ TEST(Form1Load, StoredPortBaudAndAddressAreRestored) {
     h.store.values = {{"ComPort", "3"}, {"BaudRate", "96"}, {"ADRESS", "A002"}};
     Form1& form = h.started();
     EXPECT_EQ(h.serial.portNo_, 3);
-    EXPECT_EQ(h.serial.settings_, "9600,N,8,1");
+    EXPECT_EQ(h.serial.settings_, lineSettingsFor(96));
     EXPECT_TRUE(h.serial.isOpen());
     EXPECT_TRUE(h.child<QRadioButton>("Option4")->isChecked());
     EXPECT_EQ(form.link().UnitAddress, "A002");

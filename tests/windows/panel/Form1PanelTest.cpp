@@ -1,4 +1,4 @@
-#include "panel/PanelLayout.h"
+#include "windows/panel/PanelLayout.h"
 #include "support/Harness.h"
 
 #include <QFrame>

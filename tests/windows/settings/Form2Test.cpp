@@ -1,5 +1,5 @@
-#include "settings/Form2.h"
-#include "link/QtSerialPort.h"
+#include "windows/settings/Form2.h"
+#include "link/transport/DevicePort.h"
 #include "support/Harness.h"
 
 #include <QLineEdit>
@@ -35,7 +35,7 @@ TEST_F(DialogTest, OpensWith19200NoPortAndTheZeroSelected) {
     EXPECT_EQ(dialog->windowTitle(), "  COM PORT");
     EXPECT_TRUE(child<QRadioButton>("Option2")->isChecked());
     EXPECT_EQ(values.BaudCode, 192);
-    EXPECT_EQ(serial.settings_, "19200,N,8,1");
+    EXPECT_EQ(serial.settings_, lineSettingsFor(192));
     for (const char* name : {"Option3", "Option4", "Option5", "Option6", "Option7"})
         EXPECT_FALSE(child<QRadioButton>(name)->isChecked()) << name;
     EXPECT_EQ(box()->text(), "0");
@@ -53,7 +53,7 @@ TEST_F(DialogTest, OkOpensStoresAndShowsTheMainWindow) {
     child<QRadioButton>("Option1")->click();
     child<QPushButton>("Command1")->click();
     EXPECT_EQ(serial.portNo_, 3);
-    EXPECT_EQ(serial.settings_, "9600,N,8,1");
+    EXPECT_EQ(serial.settings_, lineSettingsFor(96));
     EXPECT_TRUE(serial.isOpen());
     EXPECT_EQ(store.values["ComPort"], "3");
     EXPECT_EQ(store.values["BaudRate"], "96");
@@ -117,7 +117,7 @@ TEST_F(DialogTest, CancelAfterComRestoresTheSavedPortWithoutStoring) {
     EXPECT_EQ(values.PortNo, 4);
     EXPECT_EQ(values.BaudCode, 192);
     EXPECT_EQ(serial.portNo_, 4);
-    EXPECT_EQ(serial.settings_, "19200,N,8,1");
+    EXPECT_EQ(serial.settings_, lineSettingsFor(192));
     EXPECT_TRUE(serial.isOpen());
     EXPECT_EQ(store.writeCount, 0);
 }
@@ -165,7 +165,7 @@ TEST_F(DialogTest, FailedStoreIsReportedButThePortStaysOpen) {
 
 TEST(Form2OnARealPort, MissingDeviceGivesRetryWithTheReasonAndStoresNothing) {
     qputenv("ZEKO_COM14", "/dev/trv-no-such-adapter");
-    QtSerialPort serial;
+    DevicePort serial;
     testing::FakeSettingsStore store;
     testing::FakeMessageBox messages;
     PortValues values;

@@ -1,7 +1,7 @@
-#include "link/QtSerialPort.h"
-#include "link/ArrivalGatherer.h"
+// The port on a local device: the far end of a pseudo-terminal, reached as COM9.
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
+#include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,6 @@
 namespace trv {
 namespace {
 
-// The far end of a pseudo-terminal, reached by the program as COM9.
 class PseudoTerminal : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,8 +28,10 @@ protected:
         ::close(slave);
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
         qputenv("ZEKO_COM9", name);
+        port_.setPortNumber(9);
     }
     void TearDown() override {
+        port_.close();
         if (master_ >= 0)
             ::close(master_);
         qunsetenv("ZEKO_COM9");
@@ -40,10 +41,12 @@ protected:
     template <typename Done> bool spinUntil(Done done, int ms = 5000) {
         QDeadlineTimer deadline(ms);
         while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return done();
     }
-
+    void farEndWrites(const std::string& bytes) {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     std::string readFarEnd(std::size_t count) {
         std::string received;
         spinUntil([&] {
@@ -60,66 +63,99 @@ protected:
     }
 
     int master_ = -1;
+    DevicePort port_;
 };
 
 TEST_F(PseudoTerminal, TransmissionArrivesWholeAndRepliesRaiseCommEvents) {
-    QtSerialPort port;
-    port.setPortNumber(9);
-    port.setSettings(QStringLiteral("9600,N,8,1"));
-    const SerialPort::OpenResult result = port.open();
+    const SerialPort::OpenResult result = port_.open();
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
-    ASSERT_TRUE(port.write("A001CR0\r"));
+    ASSERT_TRUE(port_.write("A001CR0\r"));
     EXPECT_EQ(readFarEnd(8), "A001CR0\r");
 
-    QSignalSpy events(&port, &SerialPort::commEvent);
-    const char reply[] = "00\r";
-    ASSERT_EQ(::write(master_, reply, 3), 3);
+    QSignalSpy events(&port_, &SerialPort::commEvent);
+    farEndWrites("00\r");
+    ASSERT_TRUE(spinUntil([&] { return events.count() > 0; }));
+    EXPECT_EQ(events.first().first().toInt(), SerialPort::kCharactersReceived);
     std::string got;
     spinUntil([&] {
-        got += port.readAll();
+        got += port_.readAll();
         return got.size() >= 3;
     });
     EXPECT_EQ(got, "00\r");
-    EXPECT_GE(events.count(), 1);
-    EXPECT_EQ(events.first().first().toInt(), SerialPort::kCharactersReceived);
 }
 
 TEST_F(PseudoTerminal, ClosingTheFarEndClosesThePortOnceWithoutAStorm) {
-    QtSerialPort port;
-    port.setPortNumber(9);
-    ASSERT_TRUE(port.open().ok);
-    QSignalSpy lost(&port, &SerialPort::linkLost);
-    QSignalSpy events(&port, &SerialPort::commEvent);
+    ASSERT_TRUE(port_.open().ok);
+    QSignalSpy lost(&port_, &SerialPort::linkLost);
+    QSignalSpy events(&port_, &SerialPort::commEvent);
     ::close(master_);
     master_ = -1;
-    EXPECT_TRUE(spinUntil([&] { return !port.isOpen(); }));
+    EXPECT_TRUE(spinUntil([&] { return !port_.isOpen(); }));
     // Let the loop turn for a while: no further reports arrive once the port is closed.
     for (int i = 0; i < 50; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    EXPECT_EQ(lost.count(), 1);
+    ASSERT_EQ(lost.count(), 1);
+    EXPECT_EQ(lost.first().first().toString(), "the line hung up");
     EXPECT_LT(events.count(), 10);
-    EXPECT_FALSE(port.write("C00\r"));
-    EXPECT_EQ(port.readAll(), "");
+    EXPECT_FALSE(port_.write("C00\r"));
+    EXPECT_EQ(port_.readAll(), "");
 }
 
 TEST_F(PseudoTerminal, FirstArrivalAfterAQuietLineGoesOnWithoutWaitingForTheWindow) {
-    QtSerialPort port;
-    port.setPortNumber(9);
-    ASSERT_TRUE(port.open().ok);
+    ASSERT_TRUE(port_.open().ok);
     for (int round = 0; round < 2; ++round) { // a quiet line again after the first window
         bool windowPassed = false, arrivedFirst = false;
-        QTimer::singleShot(ArrivalGatherer::kWindowMs, [&] { windowPassed = true; });
-        const auto connection = QObject::connect(&port, &SerialPort::commEvent, &port, [&] {
+        QTimer::singleShot(DevicePort::kWindowMs, [&] { windowPassed = true; });
+        const auto connection = QObject::connect(&port_, &SerialPort::commEvent, &port_, [&] {
             if (!windowPassed)
                 arrivedFirst = true;
         });
-        ASSERT_EQ(::write(master_, "0", 1), 1);
+        farEndWrites("0");
         ASSERT_TRUE(spinUntil([&] { return windowPassed; }));
         EXPECT_TRUE(arrivedFirst) << "round " << round;
-        EXPECT_EQ(port.readAll(), "0");
+        EXPECT_EQ(port_.readAll(), "0");
         QObject::disconnect(connection);
-        spinUntil([] { return false; }, 3 * ArrivalGatherer::kWindowMs);
+        spinUntil([] { return false; }, 3 * DevicePort::kWindowMs);
     }
+}
+
+TEST_F(PseudoTerminal, HangUpInsideAWindowDeliversEveryByteReadBeforeIt) {
+    ASSERT_TRUE(port_.open().ok);
+    std::string delivered;
+    std::vector<std::string> order;
+    QObject::connect(&port_, &SerialPort::commEvent, &port_, [&] { delivered += port_.readAll(); });
+    QObject::connect(&port_, &SerialPort::linkLost, &port_, [&](const QString& reason) {
+        order.push_back(delivered + " then " + reason.toStdString());
+    });
+    farEndWrites("a");
+    ASSERT_TRUE(spinUntil([&] { return delivered == "a"; })); // a window begins
+    farEndWrites("bc");
+    spinUntil([] { return false; }, 10);
+    ::close(master_);
+    master_ = -1;
+    ASSERT_TRUE(spinUntil([&] { return !order.empty(); }));
+    EXPECT_EQ(order, std::vector<std::string>{"abc then the line hung up"});
+}
+
+// Bytes that cross a send: a reply to the first command that is still being gathered when the
+// second goes out is the first's, and the second, unanswered, is marked as such.
+TEST_F(PseudoTerminal, ByteFromBeforeASendIsNotTheNextCommandsReply) {
+    QtClock clock;
+    ProjectorLink link(port_, clock);
+    link.timer2().setInterval(300);
+    link.timer4().setInterval(5000);
+    ASSERT_TRUE(port_.open().ok);
+    link.commandText = "C00\r";
+    ASSERT_TRUE(link.Hyouji(link.commandText, 1));
+    farEndWrites("\x06");
+    ASSERT_TRUE(spinUntil([&] { return link.display().rx == "  [ACK] "; }));
+    farEndWrites("\r"); // held in the gathering window
+    spinUntil([] { return false; }, 10);
+    link.commandText = "CR1\r";
+    ASSERT_TRUE(link.Hyouji(link.commandText, 1));
+    EXPECT_EQ(readFarEnd(8), "C00\rCR1\r");
+    EXPECT_TRUE(spinUntil([&] { return !link.timer2().isEnabled(); }));
+    EXPECT_EQ(link.display().rx, " X X X X ");
 }
 
 TEST_F(PseudoTerminal, ReplySplitOverAGatheredFloodDecodesAsOneReplyWould) {
@@ -133,12 +169,10 @@ TEST_F(PseudoTerminal, ReplySplitOverAGatheredFloodDecodesAsOneReplyWould) {
     reference.Hyouji(reference.commandText, 1);
     fake.deliver(reply);
 
-    QtSerialPort port;
     QtClock clock;
-    ProjectorLink link(port, clock);
-    port.setPortNumber(9);
-    ASSERT_TRUE(port.open().ok);
-    QSignalSpy events(&port, &SerialPort::commEvent);
+    ProjectorLink link(port_, clock);
+    ASSERT_TRUE(port_.open().ok);
+    QSignalSpy events(&port_, &SerialPort::commEvent);
     link.commandText = "CR3\r";
     ASSERT_TRUE(link.Hyouji(link.commandText, 1));
     std::thread writer([&] {
@@ -157,7 +191,7 @@ TEST_F(PseudoTerminal, ReplySplitOverAGatheredFloodDecodesAsOneReplyWould) {
 
 TEST(PortMap, MissingDeviceGivesAReason) {
     qputenv("ZEKO_COM14", "/dev/trv-no-such-device");
-    QtSerialPort port;
+    DevicePort port;
     port.setPortNumber(14);
     const SerialPort::OpenResult result = port.open();
     qunsetenv("ZEKO_COM14");

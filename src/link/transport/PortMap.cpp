@@ -1,6 +1,6 @@
-#include "PortMap.h"
+#include "link/transport/PortMap.h"
 
-#include "SettingsStore.h"
+#include "link/SettingsStore.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "link/PortMap.h"
+#include "link/transport/PortMap.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/transport/LineSettings.h"
+
 #include <QObject>
 #include <QString>
 #include <string>
@@ -20,13 +22,13 @@ public:
     using QObject::QObject;
 
     virtual void setPortNumber(int portNo) = 0;
-    virtual void setSettings(const QString& settings) = 0; // "9600,N,8,1" or "19200,N,8,1"
+    virtual void setSettings(const LineSettings& settings) = 0;
     virtual OpenResult open() = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Writes the whole text in one piece, one byte per character; false when refused.
     virtual bool write(const std::string& bytes) = 0;
-    // Everything received and not yet read.
+    // Everything received and not yet read, whether or not its arrival has been reported.
     virtual std::string readAll() = 0;
 
 signals:

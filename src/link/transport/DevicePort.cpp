@@ -1,0 +1,165 @@
+#include "link/transport/DevicePort.h"
+
+#include "link/transport/SerialLine.h"
+#include "link/transport/SocketLine.h"
+
+#include <utility>
+
+namespace trv {
+
+DevicePort::DevicePort(PortMap map, QObject* parent) : SerialPort(parent), map_(map) {
+    window_.setSingleShot(true);
+    window_.setTimerType(Qt::PreciseTimer);
+    window_.setInterval(kWindowMs);
+    connect(&window_, &QTimer::timeout, this, &DevicePort::windowEnded);
+}
+
+DevicePort::~DevicePort() { close(); }
+
+void DevicePort::setPortNumber(int portNo) {
+    portNo_ = portNo;
+    explicit_.reset();
+}
+
+void DevicePort::setSettings(const LineSettings& settings) {
+    settings_ = settings;
+    if (line_)
+        line_->apply(settings_);
+}
+
+SerialPort::OpenResult DevicePort::open() {
+    if (line_)
+        return {true, {}};
+    const PortTarget target = explicit_ ? *explicit_ : map_.targetFor(portNo_);
+    LineDevice* line = nullptr;
+    switch (target.kind) {
+    case PortTarget::Kind::Invalid:
+        return {false, target.error};
+    case PortTarget::Kind::Device:
+        line = new SerialLine(target.path, this);
+        break;
+    case PortTarget::Kind::Tcp:
+    case PortTarget::Kind::Rfc2217:
+        line = new SocketLine(target, this);
+        break;
+    }
+    const OpenResult result = line->open(settings_);
+    if (!result.ok) {
+        line->deleteLater();
+        return result;
+    }
+    line_ = line;
+    connect(&line_->io(), &QIODevice::readyRead, this, &DevicePort::readyRead);
+    connect(line_, &LineDevice::lost, this, &DevicePort::lost);
+    return result;
+}
+
+void DevicePort::close() {
+    if (!line_)
+        return;
+    window_.stop();
+    gathering_ = heldBack_ = false;
+    LineDevice* line = std::exchange(line_, nullptr);
+    line->disconnect(this);
+    line->io().disconnect(this);
+    line->close();
+    // Not at once: this may run inside one of the line's own signals.
+    line->deleteLater();
+}
+
+qint64 DevicePort::writeQueue() const { return line_ ? line_->io().bytesToWrite() : 0; }
+
+bool DevicePort::write(const std::string& bytes) {
+    if (!line_)
+        return false;
+    const auto size = qint64(bytes.size());
+    if (line_->io().write(bytes.data(), size) != size)
+        return false;
+    // Hand the command to the line now, in one piece, rather than at the next turn of the loop.
+    line_->flush();
+    return checkWriteQueue();
+}
+
+bool DevicePort::checkWriteQueue() {
+    if (writeQueue() <= kWriteLimit)
+        return true;
+    lost(tr("the server does not read: more than %1 KiB wait to be sent").arg(kWriteLimit / 1024));
+    return false;
+}
+
+std::string DevicePort::readAll() {
+    if (!line_)
+        return {};
+    // Bytes held back in the device or still in the line are read too: an arrival that is due
+    // must not wait for the window, nor be taken for the next exchange's.
+    if (heldBack_) {
+        heldBack_ = false;
+        line_->setReadLimit(0);
+    }
+    fetching_ = true;
+    line_->fetch();
+    fetching_ = false;
+    if (!line_)
+        return {}; // lost while fetching; what was read went out before the loss
+    const QByteArray data = line_->io().readAll();
+    // Answers to the server's negotiation wait to be written as well.
+    checkWriteQueue();
+    return std::string(data.constData(), std::size_t(data.size()));
+}
+
+void DevicePort::readyRead() {
+    if (fetching_)
+        return; // the reader takes it
+    if (!gathering_) {
+        startWindow();
+        emit commEvent(kCharactersReceived);
+        return;
+    }
+    if (!heldBack_ && line_) {
+        // The first arrival in a window is read whole; the device then reads no further
+        // until the window ends.
+        heldBack_ = true;
+        line_->setReadLimit(std::max<qint64>(1, line_->io().bytesAvailable()));
+    }
+}
+
+void DevicePort::startWindow() {
+    gathering_ = true;
+    window_.start();
+}
+
+void DevicePort::windowEnded() {
+    if (!line_)
+        return;
+    if (heldBack_) {
+        heldBack_ = false;
+        line_->setReadLimit(0);
+    }
+    fetching_ = true;
+    line_->fetch();
+    fetching_ = false;
+    if (!line_)
+        return;
+    if (line_->io().bytesAvailable() <= 0) {
+        gathering_ = false; // quiet: the next arrival goes on at once
+        return;
+    }
+    startWindow();
+    emit commEvent(kCharactersReceived);
+}
+
+void DevicePort::lost(const QString& reason) {
+    if (!line_)
+        return;
+    // What was read before the loss still belongs to the exchange.
+    window_.stop();
+    if (line_->io().bytesAvailable() > 0) {
+        fetching_ = true; // the line is gone: nothing more to take from it
+        emit commEvent(kCharactersReceived);
+        fetching_ = false;
+    }
+    close();
+    emit linkLost(reason);
+}
+
+} // namespace trv

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "link/transport/LineDevice.h"
+#include "link/transport/PortMap.h"
+#include "link/transport/SerialPort.h"
+
+#include <QTimer>
+#include <optional>
+
+namespace trv {
+
+// COM n wherever its line ends (a local device, a raw TCP or an RFC 2217 device server, as the
+// port map says when the port opens), read and written through one device. A flood's arrivals
+// are gathered, so the program wakes once a window instead of once a character: the first
+// arrival after a quiet window is reported at once, what keeps coming is held in the device and
+// reported at the window's end. A line that goes away is closed once and reported as
+// linkLost, after every byte read before it has been reported.
+class DevicePort final : public SerialPort {
+    Q_OBJECT
+public:
+    static constexpr int kWindowMs = 50;
+    // What may wait to be written before the line counts as lost: a server that never reads
+    // would otherwise grow the queue for ever.
+    static constexpr qint64 kWriteLimit = 64 * 1024;
+
+    explicit DevicePort(PortMap map = PortMap(), QObject* parent = nullptr);
+    ~DevicePort() override;
+
+    void setPortNumber(int portNo) override;
+    // Opens this target instead of what COM n leads to.
+    void setTarget(const PortTarget& target) { explicit_ = target; }
+    void setSettings(const LineSettings& settings) override;
+    OpenResult open() override;
+    void close() override;
+    bool isOpen() const override { return line_ != nullptr; }
+    bool write(const std::string& bytes) override;
+    std::string readAll() override;
+    // Bytes waiting to be written.
+    qint64 writeQueue() const;
+
+private:
+    void readyRead();
+    void windowEnded();
+    void startWindow();
+    void endWindow();
+    bool checkWriteQueue();
+    void lost(const QString& reason);
+
+    PortMap map_;
+    int portNo_ = 1;
+    std::optional<PortTarget> explicit_;
+    LineSettings settings_;
+    LineDevice* line_ = nullptr;
+    QTimer window_;
+    bool gathering_ = false; // a window is running
+    bool heldBack_ = false;  // the device reads no further until the window ends
+    bool fetching_ = false;
+};
+
+} // namespace trv

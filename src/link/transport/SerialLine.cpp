@@ -1,0 +1,160 @@
+#include "link/transport/SerialLine.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+namespace trv {
+namespace {
+
+QSerialPort::Parity qtParity(LineSettings::Parity parity) {
+    switch (parity) {
+    case LineSettings::Parity::None:
+        return QSerialPort::NoParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
+    switch (stopBits) {
+    case LineSettings::StopBits::One:
+        return QSerialPort::OneStop;
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+QSerialPort::FlowControl qtFlow(LineSettings::FlowControl flow) {
+    switch (flow) {
+    case LineSettings::FlowControl::None:
+        return QSerialPort::NoFlowControl;
+    case LineSettings::FlowControl::Software:
+        return QSerialPort::SoftwareControl;
+    case LineSettings::FlowControl::Hardware:
+        return QSerialPort::HardwareControl;
+    }
+    return QSerialPort::NoFlowControl;
+}
+
+} // namespace
+
+SerialLine::SerialLine(const QString& path, QObject* parent) : LineDevice(parent), path_(path) {
+    port_.setReadBufferSize(0);
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLine::onError);
+}
+
+SerialLine::~SerialLine() { close(); }
+
+SerialPort::OpenResult SerialLine::open(const LineSettings& settings) {
+    port_.setPortName(path_);
+    apply(settings);
+    if (!port_.open(QIODevice::ReadWrite))
+        return {false, describeOpenFailure()};
+    // Whatever the device buffered before we opened it belongs to nobody.
+    port_.clear(QSerialPort::Input);
+    port_.clearError();
+    lost_ = false;
+#ifdef Q_OS_UNIX
+    // Reading stops while arrivals are gathered; this watch alone then tells of a hang-up.
+    hangUpWatch_ = std::make_unique<QSocketNotifier>(port_.handle(), QSocketNotifier::Exception);
+    connect(hangUpWatch_.get(), &QSocketNotifier::activated, this, &SerialLine::hungUp);
+#endif
+    return {true, {}};
+}
+
+void SerialLine::apply(const LineSettings& settings) {
+    port_.setBaudRate(settings.baudRate);
+    port_.setDataBits(QSerialPort::DataBits(settings.dataBits));
+    port_.setParity(qtParity(settings.parity));
+    port_.setStopBits(qtStopBits(settings.stopBits));
+    port_.setFlowControl(qtFlow(settings.flowControl));
+}
+
+QString SerialLine::describeOpenFailure() const {
+    const QFileInfo info(path_);
+    switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return tr("No such device: %1").arg(path_);
+    case QSerialPort::PermissionError:
+        if (info.exists() && (!info.isReadable() || !info.isWritable()))
+            return tr("Permission denied: %1. You may need to be in the \"dialout\" group.")
+                .arg(path_);
+        return tr("Device busy or locked by another program: %1 (%2)")
+            .arg(path_, port_.errorString());
+    default:
+        if (!info.exists())
+            return tr("No such device: %1").arg(path_);
+        return tr("%1: %2").arg(path_, port_.errorString());
+    }
+}
+
+void SerialLine::fetch() {
+    if (!port_.isOpen() || lost_)
+        return;
+#ifdef Q_OS_UNIX
+    // Only a line with something to read is asked: waiting on a quiet one is reported as an
+    // error by the device.
+    pollfd fd{int(port_.handle()), POLLIN, 0};
+    if (::poll(&fd, 1, 0) <= 0)
+        return;
+#endif
+    port_.waitForReadyRead(0);
+}
+
+void SerialLine::close() {
+    // The watch may be the one telling of the hang-up that closes us.
+    if (hangUpWatch_) {
+        hangUpWatch_->setEnabled(false);
+        hangUpWatch_.release()->deleteLater();
+    }
+    if (port_.isOpen())
+        port_.close();
+    port_.clearError();
+}
+
+void SerialLine::hungUp() {
+    hangUpWatch_->setEnabled(false); // a hang-up stays; one report is enough
+    // Whatever the line still gives is read first; a read error then reports the loss.
+    port_.setReadBufferSize(0);
+    fetch();
+    if (!lost_) {
+        lost_ = true;
+        emit lost(tr("the line hung up"));
+    }
+}
+
+void SerialLine::onError(QSerialPort::SerialPortError error) {
+    // After a hang-up the device reports read errors as fast as the event loop turns; the port
+    // closes the line at the first.
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        if (!lost_ && port_.isOpen()) {
+            lost_ = true;
+            emit lost(error == QSerialPort::WriteError
+                          ? tr("the line failed: %1").arg(port_.errorString())
+                          : tr("the line hung up"));
+        }
+        break;
+    default:
+        // Modem-line errors of a port without them (a pseudo-terminal refusing DTR/RTS) and
+        // the like are not failures of the line.
+        break;
+    }
+}
+
+} // namespace trv

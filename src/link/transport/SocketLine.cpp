@@ -1,0 +1,171 @@
+#include "link/transport/SocketLine.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+namespace trv {
+namespace {
+
+// Runs the event loop until `done` holds, or `ms` pass, whichever comes first; true if done.
+template <typename Signal, typename Done>
+bool waitFor(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, Signal signal,
+             Done done, int ms) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(sender, signal, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    deadline.start(ms);
+    // Clicks wait until it is decided.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return done();
+}
+
+} // namespace
+
+SocketLine::SocketLine(const PortTarget& target, QObject* parent)
+    : LineDevice(parent), target_(target) {
+    if (target_.kind == PortTarget::Kind::Rfc2217)
+        telnet_ = std::make_unique<TelnetFilter>(socket_);
+    connect(&socket_, &QTcpSocket::disconnected, this, &SocketLine::dropped);
+    connect(&socket_, &QTcpSocket::errorOccurred, this, &SocketLine::dropped);
+}
+
+SocketLine::~SocketLine() { close(); }
+
+QIODevice& SocketLine::io() {
+    if (telnet_)
+        return *telnet_;
+    return socket_;
+}
+
+SerialPort::OpenResult SocketLine::open(const LineSettings& settings) {
+    SerialPort::OpenResult result = connectToServer();
+    if (result.ok && telnet_)
+        result = negotiate(settings);
+    if (!result.ok) {
+        socket_.abort();
+        return result;
+    }
+    open_ = true;
+    return result;
+}
+
+SerialPort::OpenResult SocketLine::connectToServer() {
+    socket_.abort();
+    socket_.setReadBufferSize(0);
+    socket_.connectToHost(target_.host, target_.port);
+    const bool decided = waitFor(
+        &socket_, &QAbstractSocket::stateChanged,
+        [this] {
+            return socket_.state() == QAbstractSocket::ConnectedState ||
+                   socket_.state() == QAbstractSocket::UnconnectedState;
+        },
+        kConnectTimeoutMs);
+    const QString& where = target_.text;
+    if (socket_.state() == QAbstractSocket::ConnectedState) {
+        // A command goes out at once, not held back to be merged with the next.
+        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return {true, {}};
+    }
+    if (!decided)
+        return {false,
+                tr("Connection timed out after %1 s: %2").arg(kConnectTimeoutMs / 1000).arg(where)};
+    switch (socket_.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return {false, tr("Connection refused: %1").arg(where)};
+    case QAbstractSocket::HostNotFoundError:
+        return {false, tr("Host not found: %1").arg(where)};
+    default:
+        return {false, tr("%1: %2").arg(where, socket_.errorString())};
+    }
+}
+
+SerialPort::OpenResult SocketLine::negotiate(const LineSettings& settings) {
+    // The line settings go out only once the server has agreed to take them.
+    telnet_->start();
+    const auto decided = [this] {
+        return telnet_->comPort() != TelnetCodec::ComPort::Asked ||
+               socket_.state() != QAbstractSocket::ConnectedState;
+    };
+    QMetaObject::Connection pulling =
+        connect(&socket_, &QIODevice::readyRead, telnet_.get(), &TelnetFilter::pull);
+    telnet_->pull();
+    waitFor(telnet_.get(), &TelnetFilter::negotiated, decided, kNegotiationTimeoutMs);
+    disconnect(pulling);
+    const QString tcp = QStringLiteral("tcp://%1:%2")
+                            .arg(target_.host.contains(QLatin1Char(':'))
+                                     ? QLatin1Char('[') + target_.host + QLatin1Char(']')
+                                     : target_.host)
+                            .arg(target_.port);
+    if (socket_.state() != QAbstractSocket::ConnectedState)
+        return {false, tr("%1: the server closed the connection").arg(target_.text)};
+    switch (telnet_->comPort()) {
+    case TelnetCodec::ComPort::Agreed:
+        break;
+    case TelnetCodec::ComPort::Refused:
+        return {false, tr("%1: the server refuses COM port control (RFC 2217), so the line "
+                          "speed cannot be set. If the server's own speed is right, use %2.")
+                           .arg(target_.text, tcp)};
+    case TelnetCodec::ComPort::Asked:
+        return {false, tr("%1: the server did not agree to COM port control (RFC 2217) within "
+                          "%2 s. If the server's own speed is right, use %3.")
+                           .arg(target_.text)
+                           .arg(kNegotiationTimeoutMs / 1000)
+                           .arg(tcp)};
+    }
+    telnet_->sendLineSettings(settings);
+    // What came during the negotiation was not asked for.
+    telnet_->readAll();
+    return {true, {}};
+}
+
+void SocketLine::apply(const LineSettings& settings) {
+    if (open_ && telnet_)
+        telnet_->sendLineSettings(settings);
+}
+
+void SocketLine::fetch() {
+    if (!open_)
+        return;
+#ifdef Q_OS_UNIX
+    // Only a socket with something to read is asked: waiting on a quiet one is reported as a
+    // time-out error.
+    pollfd fd{int(socket_.socketDescriptor()), POLLIN, 0};
+    if (::poll(&fd, 1, 0) <= 0)
+        return;
+#endif
+    socket_.waitForReadyRead(0);
+}
+
+void SocketLine::close() {
+    if (!open_ && socket_.state() == QAbstractSocket::UnconnectedState)
+        return;
+    open_ = false;
+    if (telnet_)
+        telnet_->close();
+    socket_.abort();
+}
+
+void SocketLine::dropped() {
+    if (!open_)
+        return;
+    const QAbstractSocket::SocketError error = socket_.error();
+    open_ = false; // once
+    emit lost(error == QAbstractSocket::RemoteHostClosedError ||
+                      error == QAbstractSocket::UnknownSocketError
+                  ? tr("the server closed the connection")
+                  : tr("the connection broke: %1").arg(socket_.errorString()));
+}
+
+} // namespace trv

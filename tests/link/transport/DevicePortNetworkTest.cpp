@@ -1,0 +1,252 @@
+// The port against device servers in this process: raw, Telnet ones that agree, refuse, flood
+// without reading or hang up, and none at all.
+#include "link/transport/DevicePort.h"
+#include "link/transport/TelnetCodec.h"
+#include "support/LoopbackServer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace trv {
+namespace {
+
+using testing::LoopbackServer;
+using T = TelnetCodec;
+
+std::string cmd(std::uint8_t verb, std::uint8_t option) {
+    return {char(T::IAC), char(verb), char(option)};
+}
+std::string repeat(const std::string& text, std::size_t times) {
+    std::string out;
+    out.reserve(text.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+const std::string kOffer = cmd(T::WILL, T::kComPort) + cmd(T::WILL, T::kBinary) +
+                           cmd(T::DO, T::kBinary) + cmd(T::DO, T::kSuppressGoAhead);
+const std::string kSettings9600 = T::lineSettings(LineSettings{});
+
+template <typename Done> bool spinUntil(Done done, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+class DevicePortNetwork : public ::testing::Test {
+protected:
+    // What the server saw, kept under a lock: the script runs on the server's thread.
+    void record(const std::string& what, const std::string& bytes) {
+        const std::lock_guard lock(mutex_);
+        seen_[what] = bytes;
+    }
+    std::string seen(const std::string& what) {
+        const std::lock_guard lock(mutex_);
+        return seen_[what];
+    }
+    SerialPort::OpenResult open(const char* scheme) {
+        port_.setTarget(PortTarget::parse(server_.address(scheme)));
+        return port_.open();
+    }
+    // Reads from the port until `expected` has come, and returns what came.
+    std::string readUntil(const std::string& expected) {
+        std::string got;
+        spinUntil([&] {
+            got += port_.readAll();
+            return got.size() >= expected.size();
+        });
+        return got;
+    }
+
+    LoopbackServer server_;
+    DevicePort port_;
+    std::mutex mutex_;
+    std::map<std::string, std::string> seen_;
+};
+
+TEST_F(DevicePortNetwork, RawBytesPassUnchangedBothWaysAndASilentServerKeepsTheLine) {
+    server_.serve([this](LoopbackServer::Peer& peer) {
+        record("command", peer.receive(5000, 9));
+        peer.send("00\r");
+        record("later", peer.receive(5000, 4));
+    });
+    ASSERT_TRUE(open("tcp").ok);
+    ASSERT_TRUE(port_.write("A001CR0\r\xff"));
+    EXPECT_EQ(readUntil("00\r"), "00\r");
+    // Quiet for several gathering windows: still open, nothing invented.
+    spinUntil([] { return false; }, 4 * DevicePort::kWindowMs);
+    EXPECT_TRUE(port_.isOpen());
+    EXPECT_EQ(port_.readAll(), "");
+    ASSERT_TRUE(port_.write("CR1\r"));
+    ASSERT_TRUE(server_.finished());
+    EXPECT_EQ(seen("command"), "A001CR0\r\xff");
+    EXPECT_EQ(seen("later"), "CR1\r");
+}
+
+TEST_F(DevicePortNetwork, Rfc2217LineSettingsFollowTheServersAgreementAndEverySpeedChange) {
+    server_.serve([this](LoopbackServer::Peer& peer) {
+        // Nothing but the offer until the server agrees.
+        record("offer", peer.receive(300));
+        peer.send(cmd(T::DO, T::kComPort) + cmd(T::DO, T::kBinary) + cmd(T::WILL, T::kBinary) +
+                  cmd(T::WILL, T::kSuppressGoAhead));
+        record("settings", peer.receive(5000, kSettings9600.size()));
+        LineSettings fast;
+        fast.baudRate = 19200;
+        record("change", peer.receive(5000, T::lineSettings(fast).size()));
+        record("data", peer.receive(5000, 3));
+    });
+    const SerialPort::OpenResult result = open("rfc2217");
+    ASSERT_TRUE(result.ok) << result.reason.toStdString();
+    LineSettings fast;
+    fast.baudRate = 19200;
+    port_.setSettings(fast);
+    ASSERT_TRUE(port_.write("C\xff"));
+    ASSERT_TRUE(server_.finished());
+    EXPECT_EQ(seen("offer"), kOffer);
+    EXPECT_EQ(seen("settings"), kSettings9600);
+    EXPECT_EQ(seen("change"), T::lineSettings(fast));
+    EXPECT_EQ(seen("data"), "C\xff\xff");
+}
+
+TEST_F(DevicePortNetwork, Rfc2217ServerRefusingComPortControlFailsTheOpenWithTheWayOut) {
+    server_.serve([this](LoopbackServer::Peer& peer) {
+        peer.receive(5000, kOffer.size());
+        peer.send(cmd(T::DONT, T::kComPort) + cmd(T::DO, T::kBinary));
+        record("after", peer.receive(500));
+    });
+    const SerialPort::OpenResult result = open("rfc2217");
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_TRUE(result.reason.contains(QLatin1String("refuses COM port control")))
+        << result.reason.toStdString();
+    EXPECT_TRUE(result.reason.contains(server_.address("tcp"))) << result.reason.toStdString();
+    ASSERT_TRUE(server_.finished());
+    // A refusal of the client's own request is not acknowledged, and no settings follow.
+    EXPECT_EQ(seen("after"), "");
+}
+
+// A Telnet server that floods requests and never reads what the client answers.
+struct FloodRow {
+    const char* name;
+    std::string request; // sent over and over
+    bool lost;           // whether the client must give up on the server
+};
+
+TEST_F(DevicePortNetwork, FloodingServerThatNeverReadsLeavesTheWriteQueueBounded) {
+    const FloodRow rows[] = {
+        // Refused once, then never answered again: nothing piles up.
+        {"repeated request", cmd(T::DO, 1) + cmd(T::WILL, 1), false},
+        // Every request changes the state and is answered: the queue reaches its limit.
+        {"changes of state", cmd(T::DONT, T::kBinary) + cmd(T::DO, T::kBinary), true},
+    };
+    for (const FloodRow& row : rows) {
+        LoopbackServer server;
+        DevicePort port;
+        server.serve([&](LoopbackServer::Peer& peer) {
+            peer.receive(5000, kOffer.size());
+            peer.send(cmd(T::DO, T::kComPort));
+            peer.receive(5000, kSettings9600.size());
+            // 24 MiB of requests, more than the kernel buffers both ways hold.
+            const std::string chunk = repeat(row.request, 65536 / row.request.size());
+            for (int i = 0; i < 24 * 16 && peer.send(chunk); ++i) {
+            }
+            peer.send("00\r");
+            if (!row.lost)
+                record(row.name, peer.receive(5000, 6) + peer.receive(200));
+        });
+        port.setTarget(PortTarget::parse(server.address("rfc2217")));
+        ASSERT_TRUE(port.open().ok) << row.name;
+        QSignalSpy lost(&port, &SerialPort::linkLost);
+        qint64 largestQueue = 0;
+        std::string data;
+        spinUntil([&] {
+            data += port.readAll();
+            largestQueue = std::max(largestQueue, port.writeQueue());
+            return data == "00\r" || !lost.isEmpty();
+        });
+        EXPECT_LE(largestQueue, DevicePort::kWriteLimit + 65536) << row.name;
+        if (row.lost) {
+            ASSERT_EQ(lost.count(), 1) << row.name;
+            EXPECT_TRUE(lost.first().first().toString().contains(QLatin1String("does not read")));
+            EXPECT_FALSE(port.isOpen());
+        } else {
+            EXPECT_EQ(data, "00\r") << row.name;
+            EXPECT_TRUE(lost.isEmpty()) << row.name;
+            EXPECT_LE(largestQueue, 6) << row.name;
+            port.close();
+        }
+        ASSERT_TRUE(server.finished()) << row.name;
+        if (!row.lost) {
+            EXPECT_EQ(seen(row.name), cmd(T::WONT, 1) + cmd(T::DONT, 1));
+        }
+    }
+}
+
+TEST_F(DevicePortNetwork, ServerClosingMidRunDeliversWhatItSentThenReportsTheLossOnce) {
+    server_.serve([](LoopbackServer::Peer& peer) {
+        peer.receive(5000, 4);
+        peer.send("00");
+    });
+    ASSERT_TRUE(open("tcp").ok);
+    std::string data;
+    std::vector<std::string> order;
+    QObject::connect(&port_, &SerialPort::commEvent, &port_, [&] { data += port_.readAll(); });
+    QObject::connect(&port_, &SerialPort::linkLost, &port_, [&](const QString& reason) {
+        order.push_back(data + " then " + reason.toStdString());
+    });
+    ASSERT_TRUE(port_.write("CR0\r"));
+    ASSERT_TRUE(spinUntil([&] { return !order.empty(); }));
+    spinUntil([] { return false; }, 3 * DevicePort::kWindowMs);
+    EXPECT_EQ(order, std::vector<std::string>{"00 then the server closed the connection"});
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_FALSE(port_.write("CR0\r"));
+}
+
+// A listener whose queue is full drops further connection requests unanswered.
+TEST(DevicePortNetworkFailures, UnansweredConnectionTimesOutAfterThreeSeconds) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
+    }
+    DevicePort port;
+    port.setTarget(
+        PortTarget::parse(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))));
+    const SerialPort::OpenResult result = port.open();
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+    if (result.ok)
+        GTEST_SKIP() << "this kernel answers connections beyond a full queue";
+    EXPECT_TRUE(result.reason.contains(QLatin1String("timed out"))) << result.reason.toStdString();
+}
+
+TEST(DevicePortNetworkFailures, MalformedAddressIsAFailedOpenNamingIt) {
+    DevicePort port;
+    port.setTarget(PortTarget::parse(QStringLiteral("tcp://127.0.0.1:99999")));
+    const SerialPort::OpenResult result = port.open();
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.reason.contains(QLatin1String("tcp://127.0.0.1:99999")));
+    EXPECT_FALSE(port.isOpen());
+}
+
+} // namespace
+} // namespace trv

@@ -1,6 +1,7 @@
 #include "link/transport/SerialLine.h"
 
 #include <QFileInfo>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -69,8 +70,8 @@ SerialPort::OpenResult SerialLine::open(const LineSettings& settings) {
     lost_ = false;
 #ifdef Q_OS_UNIX
     // Reading stops while arrivals are gathered; this watch alone then tells of a hang-up.
-    hangUpWatch_ = std::make_unique<QSocketNotifier>(port_.handle(), QSocketNotifier::Exception);
-    connect(hangUpWatch_.get(), &QSocketNotifier::activated, this, &SerialLine::hungUp);
+    hangUpWatch_ = new QSocketNotifier(port_.handle(), QSocketNotifier::Exception, this);
+    connect(hangUpWatch_, &QSocketNotifier::activated, this, &SerialLine::hungUp);
 #endif
     return {true, {}};
 }
@@ -118,7 +119,7 @@ void SerialLine::close() {
     // The watch may be the one telling of the hang-up that closes us.
     if (hangUpWatch_) {
         hangUpWatch_->setEnabled(false);
-        hangUpWatch_.release()->deleteLater();
+        std::exchange(hangUpWatch_, nullptr)->deleteLater();
     }
     if (port_.isOpen())
         port_.close();

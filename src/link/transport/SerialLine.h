@@ -4,7 +4,6 @@
 
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <memory>
 
 namespace trv {
 
@@ -31,7 +30,7 @@ private:
 
     QString path_;
     QSerialPort port_;
-    std::unique_ptr<QSocketNotifier> hangUpWatch_;
+    QSocketNotifier* hangUpWatch_ = nullptr;
     bool lost_ = false;
 };
 

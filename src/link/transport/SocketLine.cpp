@@ -10,10 +10,10 @@
 namespace trv {
 namespace {
 
-// Runs the event loop until `done` holds, or `ms` pass, whichever comes first; true if done.
-template <typename Signal, typename Done>
-bool waitFor(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, Signal signal,
-             Done done, int ms) {
+// Runs the event loop until `done` holds, or `ms` pass, whichever comes first; `done` is asked
+// again whenever `sender` emits `signal` or the socket changes state. True if done.
+template <typename Sender, typename Signal, typename Done>
+bool waitFor(QAbstractSocket& socket, const Sender* sender, Signal signal, Done done, int ms) {
     if (done())
         return true;
     QEventLoop loop;
@@ -21,10 +21,12 @@ bool waitFor(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, 
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(sender, signal, &loop, [&] {
+    const auto check = [&] {
         if (done())
             loop.quit();
-    });
+    };
+    QObject::connect(sender, signal, &loop, check);
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, check);
     deadline.start(ms);
     // Clicks wait until it is decided.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -66,7 +68,7 @@ SerialPort::OpenResult SocketLine::connectToServer() {
     socket_.setReadBufferSize(0);
     socket_.connectToHost(target_.host, target_.port);
     const bool decided = waitFor(
-        &socket_, &QAbstractSocket::stateChanged,
+        socket_, &socket_, &QAbstractSocket::stateChanged,
         [this] {
             return socket_.state() == QAbstractSocket::ConnectedState ||
                    socket_.state() == QAbstractSocket::UnconnectedState;
@@ -101,7 +103,7 @@ SerialPort::OpenResult SocketLine::negotiate(const LineSettings& settings) {
     QMetaObject::Connection pulling =
         connect(&socket_, &QIODevice::readyRead, telnet_.get(), &TelnetFilter::pull);
     telnet_->pull();
-    waitFor(telnet_.get(), &TelnetFilter::negotiated, decided, kNegotiationTimeoutMs);
+    waitFor(socket_, telnet_.get(), &TelnetFilter::negotiated, decided, kNegotiationTimeoutMs);
     disconnect(pulling);
     const QString tcp = QStringLiteral("tcp://%1:%2")
                             .arg(target_.host.contains(QLatin1Char(':'))

@@ -96,19 +96,37 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
         err << "trv-ctl: " << reason << '\n';
         return kPortFailed;
     }
+    // What was done is printed first; nothing after the loss went out.
+    const auto lost = [&] {
+        out.flush();
+        err << "trv-ctl: the link to " << session.where() << " was lost: " << session.lostReason()
+            << '\n';
+        return kPortFailed;
+    };
     if (options.subcommand == QLatin1String("hold")) {
         int sends = 0, replies = 0;
         session.hold(options.texts[0], options.holdSeconds, interrupted, sends, replies);
         out << "sent " << options.texts[0] << ' ' << sends << " times, " << replies
             << " answered\n";
+        if (session.lost())
+            return lost();
         return replies > 0 ? kAnswered : kNoReply;
     }
     if (options.subcommand == QLatin1String("read")) {
-        const Exchange e = session.exchange(CtlOptions::readCommand(options.readName));
-        if (options.json)
+        const QString command = CtlOptions::readCommand(options.readName);
+        if (!session.unitAddress().isEmpty()) {
+            err << "trv-ctl: note: " << session.unitAddress() << command
+                << " goes out with a unit address, and reads are decoded without one, as on the "
+                   "panel: its reply will not be decoded\n";
+            err.flush();
+        }
+        const Exchange e = session.exchange(command);
+        if (options.json && !e.sent.empty())
             print(out, e, true);
-        else if (e.decoded)
+        else if (!options.json && e.decoded)
             out << latin1(*e.decoded) << '\n';
+        if (session.lost())
+            return lost();
         if (!e.replied) {
             err << "trv-ctl: no reply from " << session.where() << " within " << options.timeoutMs
                 << " ms\n";
@@ -127,7 +145,10 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
     int exit = kAnswered;
     for (const QString& text : options.texts) {
         const Exchange e = session.exchange(text);
-        print(out, e, options.json);
+        if (!e.sent.empty())
+            print(out, e, options.json);
+        if (session.lost())
+            return lost();
         if (!e.replied) {
             err << "trv-ctl: no reply to " << text << " from " << session.where() << " within "
                 << options.timeoutMs << " ms\n";

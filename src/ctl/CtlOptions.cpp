@@ -1,5 +1,7 @@
 #include "CtlOptions.h"
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
 #include <cmath>
 
 namespace trv::ctl {
@@ -13,6 +15,18 @@ struct ReadRow {
 constexpr ReadRow kReads[] = {
     {"status", "CR0"}, {"input", "CR1"}, {"setting", "CR4"}, {"lamp", "CR3"}, {"temp", "CR6"}};
 
+// An option's name as it was typed: "--colour", "-x" or "--colour=red" for "colour".
+QString asTyped(const QStringList& args, const QString& name) {
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--"))
+            break;
+        const QString bare = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (arg.startsWith(u'-') && bare.section(u'=', 0, 0) == name)
+            return arg;
+    }
+    return QStringLiteral("--") + name;
+}
+
 } // namespace
 
 QString CtlOptions::usage() {
@@ -24,22 +38,26 @@ QString CtlOptions::usage() {
         "  send TEXT...          send each command (e.g. C00, \"CF LAMPMODE FULL\") with the unit\n"
         "                        address and a carriage return, print what went out and came back\n"
         "  read NAME             read and decode status, input, setting, lamp or temp\n"
-        "  hold TEXT SECONDS     repeat a command every 100 ms for SECONDS (Ctrl+C stops it)\n"
+        "  hold TEXT SECONDS     repeat a command every 100 ms for SECONDS, from 0.1 (one send)\n"
+        "                        to 3600 (Ctrl+C stops it)\n"
         "  list [basic|set|read] [WORD]\n"
         "                        the command catalogue, optionally one list and entries with WORD\n"
         "  ports                 what each COM number opens, and this machine's serial devices\n"
         "\n"
         "Options (by default the port, speed and unit address the panel stored):\n"
-        "  --port PORT           COMn, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT\n"
+        "  --port PORT           COM1 to COM15, a device path, tcp://HOST:PORT or\n"
+        "                        rfc2217://HOST:PORT\n"
         "  --baud 9600|19200     line speed\n"
         "  --address ADDRESS     single, all, or a unit number 1 to 4\n"
         "  --timeout MS          the reply window in milliseconds (default 1000)\n"
         "  --json                send and read: one JSON object per command\n"
-        "  --help, --version\n"
+        "  -h, --help            this text\n"
+        "  --version             the program's version\n"
         "\n"
-        "Exit codes: 0 every command answered, 1 the port could not be opened, 2 usage,\n"
-        "3 a command got no reply, 4 a read's reply could not be decoded.\n"
-        "Reads are decoded as the panel decodes them, which is without a unit address.\n"
+        "Exit codes: 0 every command answered, 1 the port could not be opened or the link was\n"
+        "lost during the run, 2 usage, 3 a command got no reply, 4 a read's reply could not be\n"
+        "decoded. Reads are decoded as the panel decodes them, which is without a unit address:\n"
+        "a read that goes out with one (--address 1 to 4, or a stored address) ends with 4.\n"
         "Nothing a run does changes the stored settings.\n");
 }
 
@@ -65,79 +83,82 @@ QString CtlOptions::commandProblem(const QString& text) {
 }
 
 std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& error) {
+    QCommandLineParser parser;
+    // One dash and a word is one name: "-1" is reported as the unknown option -1, not as an
+    // unknown option 1 run together with others; "-h" is the one short name.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("BAUD"));
+    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("ADDRESS"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
+    parser.addOptions({help, version, json, port, baud, address, timeout});
+    if (!parser.parse(QStringList{QStringLiteral("trv-ctl")} + args)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            error = QStringLiteral("unknown option: %1")
+                        .arg(asTyped(args, parser.unknownOptionNames().constFirst()));
+        else // a missing or unexpected value, as "Missing value after '--port'."
+            error = parser.errorText().left(1).toLower() +
+                    parser.errorText().mid(1).chopped(parser.errorText().endsWith(u'.') ? 1 : 0);
+        return std::nullopt;
+    }
+
     CtlOptions options;
-    QStringList rest;
-    bool literal = false; // after "--" every argument is a word, even one starting with "--"
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        const auto value = [&]() -> std::optional<QString> {
-            if (i + 1 >= args.size()) {
-                error = QStringLiteral("%1 needs a value").arg(arg);
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        const auto bad = [&](const QString& v) {
-            error = QStringLiteral("bad value for %1: \"%2\"").arg(arg, v);
-            return std::nullopt;
-        };
-        if (literal || !arg.startsWith(QLatin1String("--"))) {
-            rest << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            literal = true;
-            continue;
-        }
-        if (arg == QLatin1String("--help")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--version")) {
-            options.version = true;
-        } else if (arg == QLatin1String("--json")) {
-            options.json = true;
-        } else if (arg == QLatin1String("--port")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            if (v->trimmed().isEmpty())
-                return bad(*v);
-            options.port = v->trimmed();
-        } else if (arg == QLatin1String("--baud")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            if (*v != QLatin1String("9600") && *v != QLatin1String("19200"))
-                return bad(*v);
-            options.baud = v->toInt();
-        } else if (arg == QLatin1String("--address")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            if (*v == QLatin1String("single"))
-                options.address.clear();
-            else if (*v == QLatin1String("all"))
-                options.address = QStringLiteral("AFFF");
-            else if (v->size() == 1 && *v >= QLatin1String("1") && *v <= QLatin1String("4"))
-                options.address = QStringLiteral("A00") + *v;
-            else
-                return bad(*v);
-            options.addressGiven = true;
-        } else if (arg == QLatin1String("--timeout")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
+    const auto bad = [&](const QCommandLineOption& option, const QString& value,
+                         const QString& why = {}) {
+        error = QStringLiteral("bad value for --%1: \"%2\"%3")
+                    .arg(option.names().constLast(), value,
+                         why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
+        return std::nullopt;
+    };
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.json = parser.isSet(json);
+    if (parser.isSet(port)) {
+        const QString v = parser.value(port);
+        options.port = v.trimmed();
+        static const QRegularExpression comN(QStringLiteral("^COM([0-9]+)$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        if (options.port.isEmpty())
+            return bad(port, v);
+        if (const auto match = comN.match(options.port); match.hasMatch()) {
             bool ok = false;
-            const int ms = v->toInt(&ok);
-            if (!ok || ms < 1 || ms > kLongestTimeoutMs)
-                return bad(*v);
-            options.timeoutMs = ms;
-        } else {
-            error = QStringLiteral("unknown option: %1").arg(arg);
-            return std::nullopt;
+            const int n = match.captured(1).toInt(&ok);
+            if (!ok || n < 1 || n > 15)
+                return bad(port, v, QStringLiteral("the ports are COM1 to COM15"));
         }
+    }
+    if (parser.isSet(baud)) {
+        const QString v = parser.value(baud);
+        if (v != QLatin1String("9600") && v != QLatin1String("19200"))
+            return bad(baud, v);
+        options.baud = v.toInt();
+    }
+    if (parser.isSet(address)) {
+        const QString v = parser.value(address);
+        if (v == QLatin1String("single"))
+            options.address.clear();
+        else if (v == QLatin1String("all"))
+            options.address = QStringLiteral("AFFF");
+        else if (v.size() == 1 && v >= QLatin1String("1") && v <= QLatin1String("4"))
+            options.address = QStringLiteral("A00") + v;
+        else
+            return bad(address, v);
+        options.addressGiven = true;
+    }
+    if (parser.isSet(timeout)) {
+        const QString v = parser.value(timeout);
+        bool ok = false;
+        const int ms = v.toInt(&ok);
+        if (!ok || ms < 1 || ms > kLongestTimeoutMs)
+            return bad(timeout, v);
+        options.timeoutMs = ms;
     }
     if (options.help || options.version)
         return options;
+    QStringList rest = parser.positionalArguments();
     if (rest.isEmpty()) {
         error = QStringLiteral("no command given");
         return std::nullopt;
@@ -185,9 +206,11 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
             return std::nullopt;
         bool ok = false;
         const double seconds = rest[1].toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > kLongestHoldSeconds) {
-            error = QStringLiteral("bad hold time: \"%1\" (seconds from 0 to %2)")
+        if (!ok || !std::isfinite(seconds) || seconds < kShortestHoldSeconds ||
+            seconds > kLongestHoldSeconds) {
+            error = QStringLiteral("bad hold time: \"%1\" (seconds from %2, one send, to %3)")
                         .arg(rest[1])
+                        .arg(kShortestHoldSeconds)
                         .arg(kLongestHoldSeconds);
             return std::nullopt;
         }

@@ -10,9 +10,10 @@ namespace trv::ctl {
 struct CtlOptions {
     static constexpr int kLongestCommand = 256;
     static constexpr int kLongestTimeoutMs = 60000;
+    static constexpr double kShortestHoldSeconds = 0.1; // one send
     static constexpr double kLongestHoldSeconds = 3600;
 
-    QString port;    // --port: COMn, a device path or a network address; empty: stored
+    QString port;    // --port: COM1..COM15, a device path or a network address; empty: stored
     int baud = 0;    // --baud: 9600 or 19200; 0: stored
     QString address; // --address as a unit address ("", "AFFF", "A001".."A004")
     bool addressGiven = false;

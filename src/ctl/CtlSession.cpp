@@ -12,7 +12,10 @@ namespace trv::ctl {
 CtlSession::CtlSession(const CtlOptions& options)
     : options_(options), port_(PortMap(&store_)), link_(port_, clock_) {
     started_.start();
-    connect(&port_, &SerialPort::linkLost, this, [this] { lost_ = true; });
+    connect(&port_, &SerialPort::linkLost, this, [this](const QString& reason) {
+        if (!lost())
+            lostReason_ = reason.isEmpty() ? tr("no reason given") : reason;
+    });
 }
 
 bool CtlSession::open(QString& reason) {
@@ -27,11 +30,7 @@ bool CtlSession::open(QString& reason) {
             return false;
         }
     } else if (const auto match = comN.match(options_.port); match.hasMatch()) {
-        portNo = match.captured(1).toInt();
-        if (portNo < 1 || portNo > 15) {
-            reason = tr("%1: the ports are COM1 to COM15.").arg(options_.port);
-            return false;
-        }
+        portNo = match.captured(1).toInt(); // 1 to 15: the options are checked
     }
     if (portNo != 0) {
         port_.setPortNumber(portNo);
@@ -64,33 +63,45 @@ bool CtlSession::replyComplete() const {
     return buffer.find('\x06') != std::string::npos || buffer.find('\r') != std::string::npos;
 }
 
+bool CtlSession::send(const QString& command) {
+    if (lost())
+        return false;
+    link_.commandText = command.toStdString() + '\r';
+    const bool written = link_.Hyouji(link_.commandText, 1);
+    if (!written && !lost())
+        lostReason_ = tr("the port refused the command");
+    // A loss reported during the write leaves it unknown whether the command went out.
+    return written && !lost();
+}
+
 Exchange CtlSession::exchange(const QString& command) {
     Exchange result;
     result.command = command;
     link_.setStatus({});
-    link_.commandText = command.toStdString() + '\r';
     result.sentAtMs = started_.elapsed();
-    if (lost_ || !link_.Hyouji(link_.commandText, 1))
+    if (!send(command))
         return result;
     result.sent = link_.commandText;
     QEventLoop loop;
     const auto arrived = connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
-        if (!result.replied && replyComplete()) {
+        if (result.replied)
+            return;
+        // The end of the reply window empties the receive buffer before it is seen here: keep
+        // each arrival, so a reply cut short is still there.
+        if (!link_.receiveBuffer().empty())
+            result.received = link_.receiveBuffer();
+        if (replyComplete()) {
             result.replied = true;
             result.replyMs = started_.elapsed() - result.sentAtMs;
-            result.received = link_.receiveBuffer();
             loop.quit();
         }
     });
     const auto window = connect(&link_.timer2(), &Timer::timeout, &loop, &QEventLoop::quit);
     const auto gone = connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
-    if (!lost_)
-        loop.exec();
+    loop.exec();
     disconnect(arrived);
     disconnect(window);
     disconnect(gone);
-    if (!result.replied)
-        result.received = link_.receiveBuffer(); // anything short of a whole reply
     result.tx = link_.display().tx;
     result.rx = link_.display().rx;
     if (!link_.display().status.empty())
@@ -113,19 +124,22 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
     bool answered = false;
     QElapsedTimer held;
     held.start();
-    const auto send = [&] {
+    const auto sendDue = [&] {
         // The sends of a hold of S seconds are those due before S: at 0, 100, ... ms. Half a
         // period of margin keeps a tick that comes a little early or late on the right side.
         const bool due = held.elapsed() + kHoldPeriodMs / 2 < seconds * 1000 || sends == 0;
-        if (stop() || lost_ || !due) {
+        if (stop() || lost() || !due) {
             repeat.stop();
             loop.quit();
             return;
         }
         answered = false;
-        link_.commandText = command.toStdString() + '\r';
-        if (link_.Hyouji(link_.commandText, 1))
+        if (send(command)) {
             ++sends;
+        } else {
+            repeat.stop();
+            loop.quit();
+        }
     };
     connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
         if (!answered && replyComplete()) {
@@ -133,7 +147,7 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
             ++replies;
         }
     });
-    connect(&repeat, &QTimer::timeout, &loop, send);
+    connect(&repeat, &QTimer::timeout, &loop, sendDue);
     connect(&end, &QTimer::timeout, &loop, [&] {
         repeat.stop();
         loop.quit();
@@ -146,16 +160,16 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
         }
     });
     connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
-    send();
+    sendDue();
     repeat.start(kHoldPeriodMs);
     end.start(int(seconds * 1000));
     watch.start(10);
-    if (sends > 0 && !stop())
+    if (sends > 0 && !stop() && !lost())
         loop.exec();
     repeat.stop();
     // The last reply may still be on its way.
     QTimer::singleShot(150, &loop, &QEventLoop::quit);
-    if (sends > 0 && !lost_)
+    if (sends > 0 && !lost())
         loop.exec();
     link_.timer2().setInterval(options_.timeoutMs);
 }

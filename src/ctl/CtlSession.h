@@ -36,16 +36,24 @@ public:
 
     // False with `reason` when the port does not open.
     bool open(QString& reason);
-    // Sends one command and waits for its reply or the end of the reply window.
+    // Sends one command and waits for its reply, the end of the reply window or the loss of
+    // the link. `sent` stays empty when the command did not go out.
     Exchange exchange(const QString& command);
-    // Sends a command at once and every 100 ms for `seconds`, or until `stop` says so;
-    // counts the sends and the replies.
+    // Sends a command at once and every 100 ms for `seconds`, or until `stop` says so or the
+    // link is lost; counts the sends and the replies.
     void hold(const QString& command, double seconds, const std::function<bool()>& stop, int& sends,
               int& replies);
     QString where() const { return where_; }
+    // The unit address in front of every command of this run.
+    QString unitAddress() const { return QString::fromStdString(link_.UnitAddress); }
+    // Why the link went away since the port opened; empty while it is there.
+    QString lostReason() const { return lostReason_; }
+    bool lost() const { return !lostReason_.isEmpty(); }
 
 private:
     bool replyComplete() const;
+    // Writes one command; true only when it went out and the link is still there after it.
+    bool send(const QString& command);
 
     const CtlOptions& options_;
     QtSettingsStore store_;
@@ -54,7 +62,7 @@ private:
     ProjectorLink link_;
     QElapsedTimer started_;
     QString where_;
-    bool lost_ = false;
+    QString lostReason_;
 };
 
 } // namespace trv::ctl

@@ -22,7 +22,7 @@ TEST_P(Usage, RefusedNamingTheBadArgument) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, Usage,
+    CtlOptions, Usage,
     ::testing::Values(UsageRow{"NoCommand", {}, "no command"},
                       UsageRow{"UnknownCommand", {"reboot"}, "reboot"},
                       UsageRow{"UnknownOption", {"--colour", "send", "C00"}, "--colour"},
@@ -34,6 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageRow{"NegativeHold", {"hold", "C30", "-1"}, "-1"},
                       UsageRow{"WordHold", {"hold", "C30", "soon"}, "soon"},
                       UsageRow{"InfiniteHold", {"hold", "C30", "inf"}, "inf"},
+                      UsageRow{"ZeroHold", {"hold", "C30", "0"}, "\"0\" (seconds from 0.1"},
+                      UsageRow{"ShortHold", {"hold", "C30", "0.09"}, "0.09"},
+                      UsageRow{"PortZero", {"--port", "com0", "send", "C00"}, "com0"},
+                      UsageRow{"PortSixteen", {"--port", "COM16", "send", "C00"}, "COM1 to COM15"},
                       UsageRow{"AddressFive", {"--address", "5", "send", "C00"}, "5"},
                       UsageRow{"Baud", {"--baud", "4800", "send", "C00"}, "4800"},
                       UsageRow{"Timeout", {"--timeout", "0", "send", "C00"}, "--timeout"},
@@ -53,6 +57,18 @@ TEST(CtlOptions, OptionsAnywhereAndAddressesAsTheyGoOnTheWire) {
     EXPECT_EQ(options->baud, 9600);
     EXPECT_EQ(CtlOptions::parse({"--address", "all", "send", "C00"}, error)->address, "AFFF");
     EXPECT_EQ(CtlOptions::parse({"hold", "C30", "2.5"}, error)->holdSeconds, 2.5);
+    EXPECT_EQ(CtlOptions::parse({"hold", "C30", "0.1"}, error)->holdSeconds, 0.1);
+    EXPECT_EQ(CtlOptions::parse({"--port", "com15", "send", "C00"}, error)->port, "com15");
+}
+
+TEST(CtlOptions, ShortHelpAndWordsAfterTheDoubleDash) {
+    QString error;
+    EXPECT_TRUE(CtlOptions::parse({"-h"}, error)->help);
+    const auto options = CtlOptions::parse({"send", "--", "--json", "-h"}, error);
+    ASSERT_TRUE(options) << error.toStdString();
+    EXPECT_EQ(options->texts, QStringList({"--json", "-h"}));
+    EXPECT_FALSE(options->json);
+    EXPECT_FALSE(options->help);
 }
 
 } // namespace

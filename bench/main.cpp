@@ -3,12 +3,12 @@
 // console, and the cold start.
 // Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start] [ctl]
 // Prints one table; see bench/README.md.
-#include "windows/common/QtMessageBox.h"
-#include "windows/console/Form3.h"
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
-#include "link/transport/DevicePort.h"
 #include "link/SettingsStore.h"
+#include "link/transport/DevicePort.h"
+#include "windows/common/QtMessageBox.h"
+#include "windows/console/Form3.h"
 #include "windows/panel/Form1.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "windows/common/QtMessageBox.h"
 #include "link/PortValues.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
 #include "link/transport/DevicePort.h"
+#include "windows/common/QtMessageBox.h"
 #include "windows/panel/Form1.h"
 
 #include <QApplication>

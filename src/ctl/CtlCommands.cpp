@@ -1,6 +1,6 @@
-#include "CtlCommands.h"
+#include "ctl/CtlCommands.h"
 
-#include "CtlSession.h"
+#include "ctl/CtlSession.h"
 #include "link/Catalogue.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CtlOptions.h"
+#include "ctl/CtlOptions.h"
 
 #include <QTextStream>
 #include <functional>

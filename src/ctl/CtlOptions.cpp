@@ -1,4 +1,4 @@
-#include "CtlOptions.h"
+#include "ctl/CtlOptions.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

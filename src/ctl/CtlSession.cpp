@@ -1,4 +1,4 @@
-#include "CtlSession.h"
+#include "ctl/CtlSession.h"
 
 #include "link/PortValues.h"
 #include "link/StartupSettings.h"

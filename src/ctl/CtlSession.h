@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CtlOptions.h"
+#include "ctl/CtlOptions.h"
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"

@@ -1,8 +1,8 @@
 // The program's own windows, serial port and timers against trv-sim on a pseudo-terminal.
 #include "link/QtClock.h"
 #include "link/transport/DevicePort.h"
-#include "windows/panel/Form1.h"
 #include "support/Fakes.h"
+#include "windows/panel/Form1.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Fakes.h"
-#include "windows/common/Platform.h"
 #include "link/PortValues.h"
+#include "windows/common/Platform.h"
 #include "windows/panel/Form1.h"
 
 #include <QPushButton>

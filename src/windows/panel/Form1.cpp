@@ -1,11 +1,11 @@
 #include "windows/panel/Form1.h"
 
-#include "windows/panel/HoldButton.h"
-#include "windows/panel/PanelLayout.h"
+#include "link/StartupSettings.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"
 #include "windows/console/Form3.h"
-#include "link/StartupSettings.h"
+#include "windows/panel/HoldButton.h"
+#include "windows/panel/PanelLayout.h"
 #include "windows/settings/Form2.h"
 
 #include <QButtonGroup>

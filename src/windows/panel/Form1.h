@@ -1,8 +1,8 @@
 #pragma once
 
-#include "windows/common/Platform.h"
 #include "link/PortValues.h"
 #include "link/ProjectorLink.h"
+#include "windows/common/Platform.h"
 
 #include <QPointer>
 #include <QWidget>

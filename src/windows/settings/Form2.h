@@ -1,9 +1,9 @@
 #pragma once
 
-#include "windows/common/MessageBox.h"
 #include "link/PortValues.h"
-#include "link/transport/SerialPort.h"
 #include "link/SettingsStore.h"
+#include "link/transport/SerialPort.h"
+#include "windows/common/MessageBox.h"
 
 #include <QWidget>
 

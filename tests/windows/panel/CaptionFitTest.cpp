@@ -1,7 +1,7 @@
 // Every caption of every window, measured with the font it is drawn in, fits its control.
+#include "support/Harness.h"
 #include "windows/console/Form3.h"
 #include "windows/settings/Form2.h"
-#include "support/Harness.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -1,6 +1,6 @@
+#include "support/Harness.h"
 #include "windows/panel/PanelLayout.h"
 #include "windows/settings/Form2.h"
-#include "support/Harness.h"
 
 #include <QCoreApplication>
 #include <QLabel>

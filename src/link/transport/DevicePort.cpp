@@ -92,15 +92,8 @@ std::string DevicePort::readAll() {
         return {};
     // Bytes held back in the device or still in the line are read too: an arrival that is due
     // must not wait for the window, nor be taken for the next exchange's.
-    if (heldBack_) {
-        heldBack_ = false;
-        line_->setReadLimit(0);
-    }
-    fetching_ = true;
-    line_->fetch();
-    fetching_ = false;
-    if (!line_)
-        return {}; // lost while fetching; what was read went out before the loss
+    if (!takeFromLine())
+        return {}; // lost while taking; what was read went out before the loss
     const QByteArray data = line_->io().readAll();
     // Answers to the server's negotiation wait to be written as well.
     checkWriteQueue();
@@ -128,9 +121,7 @@ void DevicePort::startWindow() {
     window_.start();
 }
 
-void DevicePort::windowEnded() {
-    if (!line_)
-        return;
+bool DevicePort::takeFromLine() {
     if (heldBack_) {
         heldBack_ = false;
         line_->setReadLimit(0);
@@ -138,7 +129,11 @@ void DevicePort::windowEnded() {
     fetching_ = true;
     line_->fetch();
     fetching_ = false;
-    if (!line_)
+    return line_ != nullptr;
+}
+
+void DevicePort::windowEnded() {
+    if (!line_ || !takeFromLine())
         return;
     if (line_->io().bytesAvailable() <= 0) {
         gathering_ = false; // quiet: the next arrival goes on at once

@@ -42,7 +42,8 @@ private:
     void readyRead();
     void windowEnded();
     void startWindow();
-    void endWindow();
+    // Lifts the hold on reading and takes what the line has; false when that lost the line.
+    bool takeFromLine();
     bool checkWriteQueue();
     void lost(const QString& reason);
 

@@ -28,6 +28,11 @@ public:
     virtual void flush() = 0;
     virtual void close() = 0;
 
+protected:
+    // Whether the descriptor has something to read (or a hang-up to tell) right now: waiting
+    // on a quiet line is reported as an error by Qt's devices, so only a ready one is asked.
+    static bool readyToRead(qintptr descriptor);
+
 signals:
     // The line went away while open; what was read before stays readable until close().
     void lost(const QString& reason);

@@ -3,52 +3,17 @@
 #include <QFileInfo>
 #include <utility>
 
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
-
 namespace trv {
 namespace {
 
-QSerialPort::Parity qtParity(LineSettings::Parity parity) {
-    switch (parity) {
-    case LineSettings::Parity::None:
-        return QSerialPort::NoParity;
-    case LineSettings::Parity::Odd:
-        return QSerialPort::OddParity;
-    case LineSettings::Parity::Even:
-        return QSerialPort::EvenParity;
-    case LineSettings::Parity::Mark:
-        return QSerialPort::MarkParity;
-    case LineSettings::Parity::Space:
-        return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
-    switch (stopBits) {
-    case LineSettings::StopBits::One:
-        return QSerialPort::OneStop;
-    case LineSettings::StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case LineSettings::StopBits::Two:
-        return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
-
-QSerialPort::FlowControl qtFlow(LineSettings::FlowControl flow) {
-    switch (flow) {
-    case LineSettings::FlowControl::None:
-        return QSerialPort::NoFlowControl;
-    case LineSettings::FlowControl::Software:
-        return QSerialPort::SoftwareControl;
-    case LineSettings::FlowControl::Hardware:
-        return QSerialPort::HardwareControl;
-    }
-    return QSerialPort::NoFlowControl;
-}
+// Qt's names for the settings, in the order of the settings' enumerations.
+constexpr QSerialPort::Parity kParities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                             QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                             QSerialPort::SpaceParity};
+constexpr QSerialPort::StopBits kStopBits[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                               QSerialPort::TwoStop};
+constexpr QSerialPort::FlowControl kFlows[] = {
+    QSerialPort::NoFlowControl, QSerialPort::SoftwareControl, QSerialPort::HardwareControl};
 
 } // namespace
 
@@ -79,9 +44,9 @@ SerialPort::OpenResult SerialLine::open(const LineSettings& settings) {
 void SerialLine::apply(const LineSettings& settings) {
     port_.setBaudRate(settings.baudRate);
     port_.setDataBits(QSerialPort::DataBits(settings.dataBits));
-    port_.setParity(qtParity(settings.parity));
-    port_.setStopBits(qtStopBits(settings.stopBits));
-    port_.setFlowControl(qtFlow(settings.flowControl));
+    port_.setParity(kParities[int(settings.parity)]);
+    port_.setStopBits(kStopBits[int(settings.stopBits)]);
+    port_.setFlowControl(kFlows[int(settings.flowControl)]);
 }
 
 QString SerialLine::describeOpenFailure() const {
@@ -105,14 +70,8 @@ QString SerialLine::describeOpenFailure() const {
 void SerialLine::fetch() {
     if (!port_.isOpen() || lost_)
         return;
-#ifdef Q_OS_UNIX
-    // Only a line with something to read is asked: waiting on a quiet one is reported as an
-    // error by the device.
-    pollfd fd{int(port_.handle()), POLLIN, 0};
-    if (::poll(&fd, 1, 0) <= 0)
-        return;
-#endif
-    port_.waitForReadyRead(0);
+    if (readyToRead(port_.handle()))
+        port_.waitForReadyRead(0);
 }
 
 void SerialLine::close() {

@@ -3,10 +3,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
-
 namespace trv {
 namespace {
 
@@ -140,14 +136,8 @@ void SocketLine::apply(const LineSettings& settings) {
 void SocketLine::fetch() {
     if (!open_)
         return;
-#ifdef Q_OS_UNIX
-    // Only a socket with something to read is asked: waiting on a quiet one is reported as a
-    // time-out error.
-    pollfd fd{int(socket_.socketDescriptor()), POLLIN, 0};
-    if (::poll(&fd, 1, 0) <= 0)
-        return;
-#endif
-    socket_.waitForReadyRead(0);
+    if (readyToRead(socket_.socketDescriptor()))
+        socket_.waitForReadyRead(0);
 }
 
 void SocketLine::close() {
@@ -160,7 +150,8 @@ void SocketLine::close() {
 }
 
 void SocketLine::dropped() {
-    if (!open_)
+    // A time-out is a wait that found nothing, not a failure of the connection.
+    if (!open_ || socket_.error() == QAbstractSocket::SocketTimeoutError)
         return;
     const QAbstractSocket::SocketError error = socket_.error();
     open_ = false; // once

@@ -17,46 +17,10 @@ std::string comPortCommand(std::uint8_t what, const std::string& value) {
     return out;
 }
 
-// RFC 2217's codes for the settings.
-std::uint8_t parityCode(LineSettings::Parity parity) {
-    switch (parity) {
-    case LineSettings::Parity::None:
-        return 1;
-    case LineSettings::Parity::Odd:
-        return 2;
-    case LineSettings::Parity::Even:
-        return 3;
-    case LineSettings::Parity::Mark:
-        return 4;
-    case LineSettings::Parity::Space:
-        return 5;
-    }
-    return 1;
-}
-
-std::uint8_t stopCode(LineSettings::StopBits stopBits) {
-    switch (stopBits) {
-    case LineSettings::StopBits::One:
-        return 1;
-    case LineSettings::StopBits::Two:
-        return 2;
-    case LineSettings::StopBits::OneAndHalf:
-        return 3;
-    }
-    return 1;
-}
-
-std::uint8_t flowCode(LineSettings::FlowControl flow) {
-    switch (flow) {
-    case LineSettings::FlowControl::None:
-        return 1;
-    case LineSettings::FlowControl::Software:
-        return 2;
-    case LineSettings::FlowControl::Hardware:
-        return 3;
-    }
-    return 1;
-}
+// RFC 2217's codes for the settings, in the order of the settings' enumerations.
+constexpr std::uint8_t kParityCodes[] = {1, 2, 3, 4, 5}; // none, odd, even, mark, space
+constexpr std::uint8_t kStopCodes[] = {1, 3, 2};         // 1, 1.5, 2
+constexpr std::uint8_t kFlowCodes[] = {1, 2, 3};         // none, XON/XOFF, hardware
 
 } // namespace
 
@@ -89,11 +53,11 @@ std::string TelnetCodec::encode(const std::string& data) {
 std::string TelnetCodec::lineSettings(const LineSettings& settings) {
     const auto baud = std::uint32_t(settings.baudRate);
     const std::string speed{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
-    return comPortCommand(1, speed)                                               // SET-BAUDRATE
-           + comPortCommand(2, std::string(1, char(settings.dataBits)))           // SET-DATASIZE
-           + comPortCommand(3, std::string(1, char(parityCode(settings.parity)))) // SET-PARITY
-           + comPortCommand(4, std::string(1, char(stopCode(settings.stopBits)))) // SET-STOPSIZE
-           + comPortCommand(5, std::string(1, char(flowCode(settings.flowControl)))); // SET-CONTROL
+    // SET-BAUDRATE, SET-DATASIZE, SET-PARITY, SET-STOPSIZE, SET-CONTROL
+    return comPortCommand(1, speed) + comPortCommand(2, std::string(1, char(settings.dataBits))) +
+           comPortCommand(3, std::string(1, char(kParityCodes[int(settings.parity)]))) +
+           comPortCommand(4, std::string(1, char(kStopCodes[int(settings.stopBits)]))) +
+           comPortCommand(5, std::string(1, char(kFlowCodes[int(settings.flowControl)])));
 }
 
 TelnetCodec::ComPort TelnetCodec::comPort() const {

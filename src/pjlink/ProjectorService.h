@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace trv::pjlink {
+
+// The projector as the network side sees it: one PJLink request in, one reply value out, as
+// soon as it is known.
+class ProjectorService {
+public:
+    using Reply = std::function<void(const std::string& value)>;
+
+    virtual ~ProjectorService() = default;
+
+    // `command` is the request's four letters in upper case ("POWR"), `parameter` what follows
+    // the blank ("1", "?"). `reply` is called exactly once with the value that goes after "="
+    // ("OK", "ERR3", "1", "11 12 31 51"), at once or later from the event loop.
+    virtual void request(const std::string& command, const std::string& parameter,
+                         Reply reply) = 0;
+};
+
+} // namespace trv::pjlink

@@ -32,6 +32,42 @@ TEST(ProjectorModel, PowerStateMachineOnTheClock) {
     EXPECT_EQ(model.handle("CR0", 11000), "80\r");
 }
 
+TEST(ProjectorModel, PowerCommandsTheLampIsBusyWithChangeNothing) {
+    ProjectorModel model(with(5, 3));
+    EXPECT_EQ(model.handle("C01", 0), kAck); // off in standby
+    EXPECT_EQ(model.power(0), Power::Standby);
+    model.handle("C00", 1000);
+    EXPECT_EQ(model.handle("C00", 5000), kAck); // on while warming: the warm-up runs on
+    EXPECT_EQ(model.handle("CR0", 5999), "40\r");
+    EXPECT_EQ(model.handle("CR0", 6000), "00\r");
+    model.handle("C01", 7000);
+    EXPECT_EQ(model.handle("C00", 8000), kAck); // on while cooling: it cools down all the same
+    EXPECT_EQ(model.handle("C01", 9000), kAck); // off while cooling: the cool-down runs on
+    EXPECT_EQ(model.handle("CR0", 9999), "20\r");
+    EXPECT_EQ(model.handle("CR0", 10000), "80\r");
+    model.handle("C00", 11000);
+    EXPECT_EQ(model.handle("C01", 12000), kAck); // off while warming cools down at once
+    EXPECT_EQ(model.handle("CR0", 12000), "20\r");
+}
+
+TEST(ProjectorModel, VideoMuteOnlyWhileOnAndClearedByGoingOff) {
+    ProjectorModel model(with(2, 0));
+    EXPECT_EQ(model.handle("C0D", 0), kAck);
+    EXPECT_FALSE(model.videoMute()); // nothing lit to blank
+    model.handle("C00", 0);
+    model.handle("C0D", 1000);
+    EXPECT_FALSE(model.videoMute()); // nor while warming up
+    model.handle("C0D", 2000);
+    EXPECT_TRUE(model.videoMute());
+    EXPECT_EQ(model.handle("C0E", 2000), kAck);
+    EXPECT_FALSE(model.videoMute());
+    model.handle("AFFFC0D", 2000);
+    EXPECT_TRUE(model.videoMute());
+    EXPECT_EQ(model.handle("CR0", 2000), "00\r"); // the status read does not show it
+    model.handle("C01", 3000);
+    EXPECT_FALSE(model.videoMute());
+}
+
 TEST(ProjectorModel, FaultsOverrideTheStatus) {
     EXPECT_EQ(ProjectorModel(with(5, 5, 1, "temp")).handle("CR0", 0), "08\r");
     EXPECT_EQ(ProjectorModel(with(5, 5, 1, "lamp")).handle("CR0", 0), "21\r");
@@ -97,8 +133,13 @@ TEST(SimOptions, ParsesAndRejects) {
     EXPECT_DOUBLE_EQ(options->noise, 0.5);
     EXPECT_DOUBLE_EQ(options->hangupAfter, 2.5);
     EXPECT_EQ(options->model.fault, "lamp");
+    options = SimOptions::parse({"--input", "5"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(ProjectorModel(options->model).handle("CR1", 0), "5\r");
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id", "5"},
                                                 {"--baud", "4800"},
+                                                {"--input", "0"},
+                                                {"--input", "6"},
                                                 {"--noise", "2"},
                                                 {"--fault", "fire"},
                                                 {"--delay"},

@@ -30,7 +30,8 @@ bool inList(std::span<const std::string_view> list, std::string_view command) {
 
 } // namespace
 
-ProjectorModel::ProjectorModel(ModelOptions options) : options_(std::move(options)) {}
+ProjectorModel::ProjectorModel(ModelOptions options)
+    : options_(std::move(options)), input_(options_.input) {}
 
 void ProjectorModel::advance(std::int64_t nowMs) {
     if (power_ == Power::Warming && nowMs >= until_)
@@ -104,6 +105,8 @@ std::string ProjectorModel::execute(std::string_view command, std::int64_t nowMs
     if (command.starts_with("CR ") && inList(Catalogue::expandRead(), command))
         return "000 " + readSetting(command.substr(3)) + "\r";
 
+    // Power on while warming up or cooling down, or off in standby, is taken and changes
+    // nothing: the lamp finishes what it is doing first.
     if (command == "C00") {
         if (power_ == Power::Standby) {
             power_ = Power::Warming;
@@ -123,7 +126,13 @@ std::string ProjectorModel::execute(std::string_view command, std::int64_t nowMs
                 power_ = Power::Standby;
             litMs_ += nowMs - litSince_;
             lit_ = false;
+            videoMute_ = false;
         }
+        return std::string(1, kAck);
+    }
+    // Only a lit picture can be blanked; unblanking is always taken.
+    if (command == "C0D" || command == "C0E") {
+        videoMute_ = command == "C0D" && power_ == Power::On;
         return std::string(1, kAck);
     }
     if (command.size() == 3 && command >= "C05" && command <= "C08") {

@@ -14,6 +14,7 @@ struct ModelOptions {
     int cooldownSeconds = 5; // "20" after power off, then "80"
     int lampHours = 1234;    // hours at start, growing while the lamp is lit
     std::string fault;       // "", "temp", "lamp" or "power"
+    int input = 1;           // 1..4, or 5 (wireless/viewer), which no command selects
 };
 
 // A TRV-M5400 as seen from its serial line: one command in, at most one reply out.
@@ -29,6 +30,9 @@ public:
 
     Power power(std::int64_t nowMs);
     int lampHours(std::int64_t nowMs);
+    // Blanked picture: set by C0D while on, cleared by C0E and by going off. The line has no
+    // read for it.
+    bool videoMute() const { return videoMute_; }
 
 private:
     std::string execute(std::string_view command, std::int64_t nowMs);
@@ -42,6 +46,7 @@ private:
     std::int64_t litMs_ = 0;    // lamp time before that
     bool lit_ = false;
     int input_ = 1;
+    bool videoMute_ = false;
     bool ceiling_ = false;
     bool rear_ = false;
     std::string lampMode_ = "FULL";

@@ -26,6 +26,9 @@ const char* SimOptions::usage() {
            "  --warmup S          seconds of \"40\" after power on (default 5)\n"
            "  --cooldown S        seconds of \"20\" after power off (default 5)\n"
            "  --lamp-hours N      lamp hours at start (default 1234)\n"
+           "  --input N           input at start, 1..5 (default 1; 5 is the wireless/viewer "
+           "input,\n"
+           "                      which no command selects)\n"
            "  --fault KIND        temp, lamp or power: the status read answers 08, 21 or 10\n"
            "  --delay MS          wait before each reply\n"
            "  --silent            never answer\n"
@@ -35,7 +38,9 @@ const char* SimOptions::usage() {
            "  --hangup-after S    close the line after S seconds (at most a year), as an "
            "unplugged\n"
            "                      adapter would\n"
-           "  --trace             print each command received, one a line, on standard output\n"
+           "  --trace             print each command received, one a line, on standard output,\n"
+           "                      and each change of the video mute as \"video mute on\" or\n"
+           "                      \"video mute off\"\n"
            "  --help              this text\n";
 }
 
@@ -71,7 +76,7 @@ std::optional<SimOptions> SimOptions::parse(const std::vector<std::string>& args
                 return std::nullopt;
             options.link = *v;
         } else if (arg == "--id" || arg == "--baud" || arg == "--warmup" || arg == "--cooldown" ||
-                   arg == "--lamp-hours" || arg == "--delay") {
+                   arg == "--lamp-hours" || arg == "--delay" || arg == "--input") {
             const std::string* v = value();
             if (v == nullptr)
                 return std::nullopt;
@@ -92,6 +97,10 @@ std::optional<SimOptions> SimOptions::parse(const std::vector<std::string>& args
                 options.model.cooldownSeconds = n;
             } else if (arg == "--lamp-hours") {
                 options.model.lampHours = n;
+            } else if (arg == "--input") {
+                if (n < 1 || n > 5)
+                    return bad(*v);
+                options.model.input = n;
             } else {
                 options.delayMs = n;
             }

@@ -197,7 +197,12 @@ int main(int argc, char** argv) {
                     line.clear();
                     continue;
                 }
+                const bool wasMuted = model.videoMute();
                 const auto reply = model.handle(line, nowMs());
+                if (options.trace && model.videoMute() != wasMuted) {
+                    std::printf("video mute %s\n", model.videoMute() ? "on" : "off");
+                    std::fflush(stdout);
+                }
                 if (reply && !options.silent)
                     queue(*reply);
                 line.clear();

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "pjlink/PjlinkRequest.h"
+#include "pjlink/PjlinkServer.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <string>
+
+class QTcpSocket;
+
+namespace trv::pjlink {
+
+class ProjectorService;
+
+// One PJLink client: the greeting and authentication, its requests read in order and answered
+// in order, one at a time to the projector service, and the limits that keep a client from
+// costing more than its share.
+class PjlinkConnection : public QObject {
+    Q_OBJECT
+public:
+    // Requests read ahead of the one being answered; beyond this the socket is not read, so a
+    // flooding client is held back by TCP itself.
+    static constexpr int kMaxWaiting = 16;
+    // Replies not yet taken by a client beyond what the system buffers; more and it is cut off.
+    static constexpr qint64 kMaxUnsent = 64 * 1024;
+    static constexpr qint64 kReadBuffer = 4096;
+    // How long a closing connection may take to hand over its last replies.
+    static constexpr int kCloseGraceMs = 5000;
+
+    // Takes over `socket`, which must be connected, and sends the greeting.
+    PjlinkConnection(QTcpSocket* socket, ProjectorService& service,
+                     const PjlinkServer::Options& options, PjlinkServer::Logger log, QString name,
+                     QObject* parent = nullptr);
+    ~PjlinkConnection() override;
+
+    // Closes once the replies already made are out; requests not yet answered are dropped.
+    void close(const QString& reason);
+    // Requests read and waiting for their turn, not counting the one being answered.
+    int waiting() const { return int(queue_.size()); }
+    bool authenticated() const { return authenticated_; }
+    const QString& name() const { return name_; }
+
+signals:
+    // The connection has ended; it may be deleted later.
+    void finished(PjlinkConnection* connection);
+
+private:
+    // A line read, in its turn: a request for the projector service, an answer known at once,
+    // or the refusal of authentication that ends the connection.
+    struct Item {
+        enum class Kind { Ask, Answer, Deny } kind;
+        PjlinkRequest request;
+        std::string reply; // for Answer
+    };
+
+    void work();
+    bool readLines();
+    bool dispatch();
+    void take(const std::string& line);
+    bool digestMatches(const std::string& digest) const;
+    void answered(quint64 sequence, const std::string& value);
+    void replyLate();
+    void send(const std::string& line);
+    void drain();
+    void ended();
+    void log(const QString& line) const;
+
+    QTcpSocket* socket_;
+    ProjectorService& service_;
+    PjlinkServer::Logger log_;
+    QString name_;
+    QByteArray password_;
+    QByteArray random_;
+    int idleMs_;
+    int replyLimitMs_;
+    bool verbose_;
+
+    PjlinkRequest::Splitter splitter_;
+    std::string input_; // read from the socket, not yet through the splitter
+    std::size_t inputAt_ = 0;
+    std::deque<Item> queue_;
+    bool authenticated_ = false;
+    bool denied_ = false;      // nothing more is read after a refused authentication
+    bool outstanding_ = false; // a request is with the projector service
+    PjlinkRequest asked_;      // that request
+    quint64 sequence_ = 0;     // tells its reply from a late one to an earlier request
+    bool working_ = false;
+    bool closing_ = false;
+    bool ended_ = false;
+    QString reason_;
+    QTimer idle_;
+    QTimer replyLimit_;
+    QTimer grace_;
+};
+
+} // namespace trv::pjlink

@@ -13,28 +13,94 @@ rm -f build/trv-panel_*.deb
 deb=$(ls build/trv-panel_*.deb)
 echo "built $deb"
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "./$deb" >/dev/null
-trap 'DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y -qq trv-panel >/dev/null' EXIT
-for program in trv-panel trv-sim trv-ctl; do
+remove_package() {
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y -qq trv-panel >/dev/null
+}
+trap remove_package EXIT
+for program in trv-panel trv-sim trv-ctl trv-pjlink; do
     [ "$(command -v "$program")" = "/usr/bin/$program" ] || { echo "$program is not in /usr/bin" >&2; exit 1; }
 done
 /usr/bin/trv-sim --help | grep -q "Usage: trv-sim"
 /usr/bin/trv-ctl --help | grep -q "Usage: trv-ctl"
+/usr/bin/trv-pjlink --help | grep -q "Usage: trv-pjlink"
 [ -f /usr/share/man/man1/trv-ctl.1 ] || { echo "the manual page of trv-ctl is missing" >&2; exit 1; }
 [ -f /usr/share/bash-completion/completions/trv-ctl ] || { echo "the completion of trv-ctl is missing" >&2; exit 1; }
-if ldd /usr/bin/trv-ctl | grep -q -i "widgets\|gui"; then
-    echo "trv-ctl links window libraries" >&2
-    exit 1
-fi
+for program in trv-ctl trv-pjlink; do
+    if ldd "/usr/bin/$program" | grep -q -i "widgets\|gui"; then
+        echo "$program links window libraries" >&2
+        exit 1
+    fi
+done
 if ldd /usr/bin/trv-panel | grep -q "not found"; then
     echo "trv-panel misses libraries once installed" >&2
     exit 1
 fi
 desktop-file-validate /usr/share/applications/trv-panel.desktop
 dpkg-query -W -f='${Depends}\n' trv-panel | grep -q fonts-liberation
-trap - EXIT
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y -qq trv-panel >/dev/null
-if [ -e /usr/bin/trv-panel ] || [ -e /usr/bin/trv-ctl ] || [ -e /usr/share/applications/trv-panel.desktop ]; then
-    echo "the package left files behind" >&2
+
+# The service: its manual page, example configuration and unit, the unit as systemd reads it,
+# and the installed bridge answering a PJLink client in front of the installed simulator.
+unit=/usr/lib/systemd/system/trv-pjlink@.service
+example=/usr/share/doc/trv-panel/examples/trv-pjlink.conf
+for file in /usr/share/man/man1/trv-pjlink.1 "$unit" "$example"; do
+    [ -f "$file" ] || { echo "$file is missing" >&2; exit 1; }
+done
+if ! command -v systemd-analyze >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq systemd >/dev/null || true
+fi
+check_man=no
+command -v man >/dev/null && check_man=yes
+verify_dir=$(mktemp -d)
+printf '[Service]\nExecStart=/bin/true\n' >"$verify_dir/trv-verify-probe.service"
+if ! command -v systemd-analyze >/dev/null; then
+    echo "skipped: systemd-analyze is not available here, the unit is not verified"
+elif ! systemd-analyze verify --man=no "$verify_dir/trv-verify-probe.service" >/dev/null 2>&1; then
+    echo "skipped: systemd-analyze verify does not work here (it fails on a trivial unit)"
+elif ! systemd-analyze verify --man="$check_man" "$unit"; then
+    echo "systemd-analyze verify finds fault with $unit" >&2
     exit 1
 fi
-echo "the package installs, answers, validates and removes cleanly"
+rm -rf "$verify_dir"
+
+# Waits up to 5 s for the first line of a file and prints it.
+first_line() {
+    timeout 5 sh -c 'while [ ! -s "$1" ]; do sleep 0.1; done; head -n 1 "$1"' sh "$1" || true
+}
+# On descriptor 3: the greeting, then the answer to a class query, as "GREETING|REPLY".
+pjlink_class() {
+    local greeting="" reply=""
+    IFS= read -r -t 5 -d $'\r' greeting <&3 || true
+    printf '%%1CLSS ?\r' >&3
+    IFS= read -r -t 5 -d $'\r' reply <&3 || true
+    printf '%s|%s' "$greeting" "$reply"
+}
+run_dir=$(mktemp -d)
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; remove_package' EXIT
+/usr/bin/trv-sim >"$run_dir/sim" &
+pids+=($!)
+device=$(first_line "$run_dir/sim")
+/usr/bin/trv-pjlink --port "$device" --listen 127.0.0.1:0 >"$run_dir/bridge" 2>"$run_dir/log" &
+pids+=($!)
+listen=$(first_line "$run_dir/bridge")
+answer=$(pjlink_class 2>/dev/null 3<>"/dev/tcp/127.0.0.1/${listen##*:}") || true
+kill "${pids[@]}" 2>/dev/null || true
+wait "${pids[@]}" 2>/dev/null || true
+trap remove_package EXIT
+if [ "$answer" != "PJLINK 0|%1CLSS=1" ]; then
+    echo "the installed trv-pjlink did not answer as a PJLink device: listening on \"$listen\"," \
+         "answered \"$answer\"" >&2
+    cat "$run_dir/log" >&2
+    exit 1
+fi
+rm -rf "$run_dir"
+trap - EXIT
+remove_package
+for file in /usr/bin/trv-panel /usr/bin/trv-ctl /usr/bin/trv-pjlink /usr/share/applications/trv-panel.desktop \
+            "$unit" "$example" /usr/share/man/man1/trv-pjlink.1; do
+    if [ -e "$file" ]; then
+        echo "the package left $file behind" >&2
+        exit 1
+    fi
+done
+echo "the package installs, answers, validates and removes cleanly; its PJLink bridge serves"

@@ -1,1 +1,158 @@
-int main() { return 0; }
+#include "link/PortValues.h"
+#include "link/QtClock.h"
+#include "link/QtSettingsStore.h"
+#include "link/transport/DevicePort.h"
+#include "pjlink/PjlinkOptions.h"
+#include "pjlink/PjlinkProjector.h"
+#include "pjlink/PjlinkServer.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using trv::pjlink::PjlinkOptions;
+
+int signalPipe[2] = {-1, -1};
+
+// Signals are handed to the event loop through a socket, the one thing a handler may safely do.
+void onSignal(int number) {
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+void logLine(const QString& line) {
+    std::fprintf(stderr, "trv-pjlink: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+trv::pjlink::PjlinkProjector::Settings projectorSettings(const PjlinkOptions& options) {
+    trv::pjlink::PjlinkProjector::Settings settings;
+    settings.name = options.name.toStdString();
+    settings.inputs = options.inputs;
+    settings.cacheMs = options.cacheMs;
+    return settings;
+}
+
+// The password, or nothing when the options name a file that cannot be used.
+std::optional<QString> password(const PjlinkOptions& options) {
+    QString error, warning;
+    const std::optional<QString> password = options.readPassword(error, warning);
+    if (!warning.isEmpty())
+        logLine(QStringLiteral("warning: %1").arg(warning));
+    if (!password)
+        logLine(error);
+    else if (password->isEmpty() && options.listensBeyondLoopback())
+        logLine(QStringLiteral("notice: listening on %1 without a password: anyone who reaches it "
+                               "can switch the projector")
+                    .arg(options.listenText));
+    return password;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("trv-pjlink"));
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    QString error;
+    std::optional<PjlinkOptions> options = PjlinkOptions::parse(arguments, error);
+    if (!options) {
+        std::fprintf(stderr, "trv-pjlink: %s\nTry 'trv-pjlink --help'.\n", qPrintable(error));
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(qPrintable(PjlinkOptions::usage()), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("trv-pjlink %s\n", TRV_VERSION);
+        return 0;
+    }
+    std::optional<QString> secret = password(*options);
+    if (!secret)
+        return 2;
+
+    // The line: COM n through the same port map as the panel, or a device or address.
+    trv::QtSettingsStore store;
+    trv::DevicePort port{trv::PortMap(&store)};
+    static const QRegularExpression comN(QStringLiteral("^COM([1-9]|1[0-5])$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    if (const auto match = comN.match(options->port); match.hasMatch())
+        port.setPortNumber(match.captured(1).toInt());
+    else
+        port.setTarget(trv::PortTarget::parse(options->port));
+    port.setSettings(trv::lineSettingsFor(options->baud == 9600 ? 96 : 192));
+    trv::QtClock clock;
+    trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
+    projector.setUnitAddress(options->address.toStdString());
+    projector.setVerbose(options->verbose);
+
+    trv::pjlink::PjlinkServer::Options serverOptions;
+    serverOptions.password = *secret;
+    serverOptions.verbose = options->verbose;
+    trv::pjlink::PjlinkServer server(projector, serverOptions, logLine);
+    if (!server.listen(options->listenHost, options->listenPort, error)) {
+        logLine(QStringLiteral("cannot listen on %1: %2").arg(options->listenText, error));
+        return 1;
+    }
+    const QString host = options->listenHost.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(options->listenHost.toString())
+                             : options->listenHost.toString();
+    std::printf("%s:%u\n", qPrintable(host), unsigned(server.port()));
+    std::fflush(stdout);
+    logLine(QStringLiteral("listening on %1:%2 for %3")
+                .arg(host)
+                .arg(server.port())
+                .arg(options->port));
+    projector.start();
+
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe);
+    QSocketNotifier signalWatch(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalWatch, &QSocketNotifier::activated, &app, [&] {
+        char number = 0;
+        if (::read(signalPipe[0], &number, 1) != 1)
+            return;
+        if (number != SIGHUP) {
+            // Replies on their way go out first; a client that takes none is not waited for.
+            logLine(QStringLiteral("ending"));
+            QObject::connect(&server, &trv::pjlink::PjlinkServer::closed, &app,
+                             &QCoreApplication::quit);
+            QTimer::singleShot(2000, &app, &QCoreApplication::quit);
+            server.closeAll();
+            return;
+        }
+        // Rereads the file; what the command line said still wins.
+        std::optional<PjlinkOptions> reread = PjlinkOptions::parse(arguments, error);
+        std::optional<QString> newSecret = reread ? password(*reread) : std::nullopt;
+        if (!reread || !newSecret) {
+            logLine(QStringLiteral("configuration not reread: %1").arg(error));
+            return;
+        }
+        projector.setSettings(projectorSettings(*reread));
+        projector.setUnitAddress(reread->address.toStdString());
+        projector.setVerbose(reread->verbose);
+        serverOptions.password = *newSecret;
+        serverOptions.verbose = reread->verbose;
+        server.setOptions(serverOptions);
+        logLine(QStringLiteral("configuration reread (the port and the listening address change "
+                               "with a restart)"));
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(number, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    const int status = QCoreApplication::exec();
+    port.close();
+    logLine(QStringLiteral("ended"));
+    return status;
+}

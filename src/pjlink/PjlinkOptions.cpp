@@ -1,1 +1,211 @@
-// (being written)
+#include "pjlink/PjlinkOptions.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace trv::pjlink {
+namespace {
+
+struct Key {
+    const char* name;
+    const char* valueName;
+    const char* help;
+};
+// Each option is also a key of the configuration file.
+constexpr Key kKeys[] = {
+    {"port", "PORT",
+     "the projector's line: COMn, a device path, tcp://HOST:PORT or "
+     "rfc2217://HOST:PORT (required)"},
+    {"baud", "BAUD", "line speed, 9600 or 19200 (default 9600)"},
+    {"address", "ADDRESS", "unit address: single, all, or a unit number 1 to 4 (default single)"},
+    {"listen", "HOST:PORT",
+     "where to listen for PJLink clients (default 0.0.0.0:4352; "
+     "[::]:4352 for IPv6; port 0 picks a free one)"},
+    {"name", "NAME", "the name answered to NAME ? (default TRV-M5400)"},
+    {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
+    {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
+    {"cache-ms", "MS", "how long a status read answers for (default 1000)"},
+};
+
+bool parseListen(const QString& text, PjlinkOptions& options) {
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    QHostAddress address;
+    if (!ok || port > 65535 || !address.setAddress(host))
+        return false;
+    options.listenHost = address;
+    options.listenPort = quint16(port);
+    options.listenText = text;
+    return true;
+}
+
+// Applies one setting, from either source; false with `error` when the value is bad.
+bool apply(const QString& key, const QString& value, PjlinkOptions& options, QString& error) {
+    const auto bad = [&](const QString& why = {}) {
+        error = QStringLiteral("bad value for %1: \"%2\"%3")
+                    .arg(key, value, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
+        return false;
+    };
+    if (key == QLatin1String("port")) {
+        if (value.trimmed().isEmpty())
+            return bad();
+        options.port = value.trimmed();
+    } else if (key == QLatin1String("baud")) {
+        if (value != QLatin1String("9600") && value != QLatin1String("19200"))
+            return bad(QStringLiteral("9600 or 19200"));
+        options.baud = value.toInt();
+    } else if (key == QLatin1String("address")) {
+        if (value == QLatin1String("single"))
+            options.address.clear();
+        else if (value == QLatin1String("all"))
+            options.address = QStringLiteral("AFFF");
+        else if (value.size() == 1 && value >= QLatin1String("1") && value <= QLatin1String("4"))
+            options.address = QStringLiteral("A00") + value;
+        else
+            return bad(QStringLiteral("single, all or 1 to 4"));
+    } else if (key == QLatin1String("listen")) {
+        if (!parseListen(value.trimmed(), options))
+            return bad(QStringLiteral("HOST:PORT with an IP address"));
+    } else if (key == QLatin1String("name")) {
+        // PJLink names are at most 64 bytes and carry no control characters.
+        if (value.toUtf8().size() > 64 ||
+            std::any_of(value.begin(), value.end(), [](QChar c) { return c.unicode() < 0x20; }))
+            return bad(QStringLiteral("at most 64 bytes, no control characters"));
+        options.name = value;
+    } else if (key == QLatin1String("password-file")) {
+        options.passwordFile = value;
+    } else if (key == QLatin1String("inputs")) {
+        std::string why;
+        auto inputs = InputMap::parse(value.toStdString(), why);
+        if (!inputs)
+            return bad(QString::fromStdString(why));
+        options.inputs = *inputs;
+    } else if (key == QLatin1String("cache-ms")) {
+        bool ok = false;
+        const int ms = value.toInt(&ok);
+        if (!ok || ms < 0 || ms > 60000)
+            return bad(QStringLiteral("0 to 60000"));
+        options.cacheMs = ms;
+    } else if (key == QLatin1String("verbose")) {
+        options.verbose = value == QLatin1String("true") || value == QLatin1String("1") ||
+                          value == QLatin1String("yes");
+    } else {
+        error = QStringLiteral("unknown key: %1").arg(key);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString PjlinkOptions::usage() {
+    QString text = QStringLiteral(
+        "Usage: trv-pjlink [options]\n"
+        "Serves a TRV-M5400 projector on its RS-232C line to PJLink Class 1 clients.\n\n"
+        "Options (each also a key of the configuration file, without the dashes):\n"
+        "  --config FILE          read the settings from FILE (INI); options given here win\n");
+    for (const Key& key : kKeys)
+        text += QStringLiteral("  --%1 %2\n      %3\n")
+                    .arg(QLatin1String(key.name), QLatin1String(key.valueName),
+                         QLatin1String(key.help));
+    text += QStringLiteral(
+        "  --verbose              log every request and every exchange on the line\n"
+        "  --help, --version\n\n"
+        "The first line on standard output is the address it listens on. Logs go to standard\n"
+        "error. SIGHUP rereads the configuration file; SIGTERM ends cleanly.\n");
+    return text;
+}
+
+std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, QString& error) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption config(QStringLiteral("config"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({config, verbose, help, version});
+    for (const Key& key : kKeys)
+        parser.addOption(
+            QCommandLineOption(QLatin1String(key.name), QString(), QLatin1String(key.valueName)));
+    if (!parser.parse(QStringList{QStringLiteral("trv-pjlink")} + arguments)) {
+        error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments()[0]);
+        return std::nullopt;
+    }
+    PjlinkOptions options;
+    std::string ignored;
+    options.inputs = *InputMap::parse(InputMap::kDefault, ignored);
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    if (options.help || options.version)
+        return options;
+    if (parser.isSet(config)) {
+        options.configFile = parser.value(config);
+        const QFileInfo info(options.configFile);
+        if (!info.isFile() || !info.isReadable()) {
+            error = QStringLiteral("cannot read the configuration file %1").arg(options.configFile);
+            return std::nullopt;
+        }
+        QSettings file(options.configFile, QSettings::IniFormat);
+        if (file.status() != QSettings::NoError) {
+            error = QStringLiteral("%1 is not an INI file").arg(options.configFile);
+            return std::nullopt;
+        }
+        for (const QString& key : file.allKeys()) {
+            QVariant value = file.value(key);
+            const QString text = value.typeId() == QMetaType::QStringList
+                                     ? value.toStringList().join(QLatin1Char(','))
+                                     : value.toString();
+            if (!apply(key, text, options, error)) {
+                error = QStringLiteral("%1: %2").arg(options.configFile, error);
+                return std::nullopt;
+            }
+        }
+    }
+    for (const Key& key : kKeys) {
+        const QString name = QLatin1String(key.name);
+        if (parser.isSet(name) && !apply(name, parser.value(name), options, error))
+            return std::nullopt;
+    }
+    if (parser.isSet(verbose))
+        options.verbose = true;
+    if (options.port.isEmpty()) {
+        error = QStringLiteral("no port given: --port, or port= in the configuration file");
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::optional<QString> PjlinkOptions::readPassword(QString& error, QString& warning) const {
+    if (passwordFile.isEmpty())
+        return QString();
+    QFile file(passwordFile);
+    const QFileInfo info(passwordFile);
+    if (!info.isFile() || info.size() > 4096 || !file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the password file %1").arg(passwordFile);
+        return std::nullopt;
+    }
+    if (info.permissions() & QFileDevice::ReadOther)
+        warning = QStringLiteral("the password file %1 can be read by others (chmod 600 it)")
+                      .arg(passwordFile);
+    // The first line; PJLink passwords are at most 32 characters.
+    const QString password = QString::fromUtf8(file.readLine()).trimmed();
+    if (password.isEmpty() || password.toUtf8().size() > 32) {
+        error = QStringLiteral("the password in %1 must be 1 to 32 characters").arg(passwordFile);
+        return std::nullopt;
+    }
+    return password;
+}
+
+} // namespace trv::pjlink

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "pjlink/PjlinkMapping.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace trv::pjlink {
+
+// trv-pjlink's settings, from its command line and its configuration file, checked: anything
+// here is safe to act on. The command line wins over the file.
+struct PjlinkOptions {
+    QString configFile; // --config
+    QString port;       // --port: COMn, a device path or a network address
+    int baud = 9600;    // --baud
+    QString address;    // --address as a unit address ("", "AFFF", "A001".."A004")
+    QHostAddress listenHost = QHostAddress::AnyIPv4;
+    quint16 listenPort = 4352;
+    QString listenText = QStringLiteral("0.0.0.0:4352");
+    QString name = QStringLiteral("TRV-M5400");
+    QString passwordFile;
+    InputMap inputs;
+    int cacheMs = 1000;
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+
+    // Nothing, with `error` naming the bad value, when the settings are not usable.
+    static std::optional<PjlinkOptions> parse(const QStringList& arguments, QString& error);
+    static QString usage();
+    // Reads the password file: nothing with `error` when it cannot be read; `warning` when
+    // others may read it.
+    std::optional<QString> readPassword(QString& error, QString& warning) const;
+    bool listensBeyondLoopback() const { return !listenHost.isLoopback(); }
+};
+
+} // namespace trv::pjlink

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "link/ProjectorLink.h"
+#include "link/transport/SerialPort.h"
+#include "pjlink/PjlinkMapping.h"
+#include "pjlink/ProjectorService.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace trv::pjlink {
+
+// The projector behind its line as a PJLink device: requests become exchanges on the line, one
+// at a time and in order, with the status read reused for a short while so that many pollers
+// cost one read. A lost line is opened again on its own, sooner at first and then less often.
+class PjlinkProjector final : public QObject, public ProjectorService {
+    Q_OBJECT
+public:
+    struct Settings {
+        std::string name = "TRV-M5400";
+        InputMap inputs;
+        int cacheMs = 1000;       // how long a status read answers for
+        int replyWindowMs = 1000; // as the panel waits for a reply
+    };
+    using Logger = std::function<void(const QString& line)>;
+
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kLastRetryMs = 30000;
+    // Requests waiting for the line beyond this many are answered "unavailable".
+    static constexpr std::size_t kQueueLimit = 64;
+
+    PjlinkProjector(SerialPort& port, Clock& clock, Settings settings, Logger log,
+                    QObject* parent = nullptr);
+
+    // Opens the line, or keeps trying in the background.
+    void start();
+    void setSettings(Settings settings);
+    void setVerbose(bool verbose) { verbose_ = verbose; }
+    void setUnitAddress(const std::string& address) { link_.UnitAddress = address; }
+    bool lineUp() const { return port_.isOpen(); }
+
+    void request(const std::string& command, const std::string& parameter, Reply reply) override;
+
+private:
+    using Then = std::function<void(std::optional<std::string> reply)>;
+    using StatusThen = std::function<void(std::optional<ProjectorStatus>)>;
+    struct Job {
+        std::string command;
+        std::vector<Then> waiting; // a read asked for again while queued is done once
+    };
+
+    void power(const std::string& parameter, Reply reply);
+    void input(const std::string& parameter, Reply reply);
+    void mute(const std::string& parameter, Reply reply);
+    void lamp(Reply reply);
+    // Sends `command` when the power is on (or as `allowed` says), answering OK on an ACK.
+    void setWhen(const std::function<bool(const ProjectorStatus&)>& allowed,
+                 const std::string& command, Reply reply, std::function<void()> done = {});
+    void status(StatusThen then);
+    void exchange(const std::string& command, Then then, bool shared = false);
+    void next();
+    void arrived();
+    void finish(std::optional<std::string> reply);
+    void lost(const QString& reason);
+    void reopen();
+
+    SerialPort& port_;
+    ProjectorLink link_;
+    Settings settings_;
+    Logger log_;
+    bool verbose_ = false;
+    std::deque<Job> jobs_;
+    bool busy_ = false;
+    std::string received_;
+    std::optional<ProjectorStatus> cached_;
+    QElapsedTimer cachedAt_;
+    std::string muted_ = "30";
+    QTimer retry_;
+    int retryMs_ = kFirstRetryMs;
+    bool wasUp_ = false;
+};
+
+} // namespace trv::pjlink

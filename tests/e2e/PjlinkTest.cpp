@@ -1,0 +1,171 @@
+// trv-pjlink as a control system meets it: the daemon against trv-sim on a pseudo-terminal,
+// and a PJLink client written here on a plain socket.
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace trv {
+namespace {
+
+class Pjlink : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (QProcess* process : {&daemon_, &sim_}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+    QString link() const { return dir_.path() + QStringLiteral("/projector"); }
+    bool startSim() {
+        sim_.start(QStringLiteral(TRV_SIM_PATH),
+                   {"--link", link(), "--warmup", "2", "--cooldown", "2"});
+        return sim_.waitForStarted(5000) &&
+               QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000) &&
+               !sim_.readLine().isEmpty();
+    }
+    // The daemon on the simulator's line; false when it did not say where it listens.
+    bool startDaemon(const QStringList& extra = {}) {
+        daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+        daemon_.start(QStringLiteral(TRV_PJLINK_PATH),
+                      QStringList{"--port", link(), "--listen", "127.0.0.1:0", "--cache-ms", "0"} +
+                          extra);
+        if (!daemon_.waitForStarted(5000) ||
+            !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 5000))
+            return false;
+        const QString address = QString::fromLatin1(daemon_.readLine().trimmed());
+        port_ = quint16(address.section(QLatin1Char(':'), -1).toUInt());
+        return port_ != 0;
+    }
+    // Connects and returns the greeting.
+    QByteArray connectClient(QTcpSocket& socket) {
+        socket.connectToHost(QHostAddress::LocalHost, port_);
+        if (!socket.waitForConnected(5000))
+            return "(no connection)";
+        return line(socket);
+    }
+    static QByteArray line(QTcpSocket& socket, int ms = 5000) {
+        (void)QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, ms);
+        // Replies end with CR alone.
+        QByteArray got;
+        while (socket.bytesAvailable() > 0 && !got.endsWith('\r')) {
+            char c;
+            socket.getChar(&c);
+            got += c;
+            if (!got.endsWith('\r') && socket.bytesAvailable() == 0)
+                socket.waitForReadyRead(ms);
+        }
+        return got;
+    }
+    QByteArray ask(QTcpSocket& socket, const QByteArray& request) {
+        socket.write(request + '\r');
+        socket.flush();
+        return line(socket);
+    }
+
+    QTemporaryDir dir_;
+    QProcess sim_, daemon_;
+    quint16 port_ = 0;
+};
+
+#define START(...)                                                                                 \
+    if (!startSim() || !startDaemon(__VA_ARGS__))                                                  \
+    GTEST_SKIP() << "pseudo-terminals, the simulator or the daemon are unavailable here"
+
+TEST_F(Pjlink, EveryClassOneCommandThroughAPowerCycle) {
+    START();
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    const struct {
+        const char* request;
+        const char* reply;
+    } standby[] = {
+        {"%1CLSS ?", "%1CLSS=1\r"},           {"%1INF1 ?", "%1INF1=ZEKO\r"},
+        {"%1INF2 ?", "%1INF2=TRV-M5400\r"},   {"%1NAME ?", "%1NAME=TRV-M5400\r"},
+        {"%1INST ?", "%1INST=11 12 31 51\r"}, {"%1POWR ?", "%1POWR=0\r"},
+        {"%1ERST ?", "%1ERST=000000\r"},      {"%1LAMP ?", "%1LAMP=1234 0\r"},
+        {"%1INPT 31", "%1INPT=ERR3\r"},       {"%1AVMT 31", "%1AVMT=ERR3\r"},
+        {"%1AVMT 21", "%1AVMT=ERR2\r"},       {"%1INPT 21", "%1INPT=ERR2\r"},
+        {"%1POWR 7", "%1POWR=ERR2\r"},        {"%1ABCD ?", "%1ABCD=ERR1\r"},
+        {"%2POWR ?", "%2POWR=ERR1\r"},        {"%1POWR 1", "%1POWR=OK\r"},
+        {"%1POWR ?", "%1POWR=3\r"},
+    };
+    for (const auto& row : standby)
+        EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=1\r"; }, 5000));
+    const struct {
+        const char* request;
+        const char* reply;
+    } on[] = {
+        {"%1INPT 31", "%1INPT=OK\r"}, {"%1INPT ?", "%1INPT=31\r"},     {"%1AVMT 31", "%1AVMT=OK\r"},
+        {"%1AVMT ?", "%1AVMT=31\r"},  {"%1AVMT 10", "%1AVMT=OK\r"},    {"%1AVMT ?", "%1AVMT=30\r"},
+        {"%1AVMT 11", "%1AVMT=OK\r"}, {"%1LAMP ?", "%1LAMP=1234 1\r"}, {"%1POWR 0", "%1POWR=OK\r"},
+        {"%1POWR ?", "%1POWR=2\r"},   {"%1POWR 1", "%1POWR=ERR3\r"},   {"%1AVMT ?", "%1AVMT=30\r"},
+        {"%1CLSS ?", "%1CLSS=1\r"},
+    };
+    for (const auto& row : on)
+        EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
+}
+
+TEST_F(Pjlink, RequestsSentAheadAreAnsweredInOrder) {
+    START();
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    client.write("%1POWR ?\r%1CLSS ?\r%1LAMP ?\r%1INF1 ?\r");
+    client.flush();
+    EXPECT_EQ(line(client), "%1POWR=0\r");
+    EXPECT_EQ(line(client), "%1CLSS=1\r");
+    EXPECT_EQ(line(client), "%1LAMP=1234 0\r");
+    EXPECT_EQ(line(client), "%1INF1=ZEKO\r");
+}
+
+TEST_F(Pjlink, PasswordProtectedDaemonWantsTheDigestInFront) {
+    QFile secret(dir_.path() + QStringLiteral("/secret"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("JBMIAProjectorLink\n");
+    secret.close();
+    secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    START({"--password-file", secret.fileName()});
+    for (const bool right : {true, false}) {
+        QTcpSocket client;
+        const QByteArray greeting = connectClient(client);
+        ASSERT_TRUE(greeting.startsWith("PJLINK 1 ")) << greeting.toStdString();
+        const QByteArray random = greeting.mid(9, 8);
+        const QByteArray digest =
+            QCryptographicHash::hash(random + (right ? "JBMIAProjectorLink" : "wrong"),
+                                     QCryptographicHash::Md5)
+                .toHex();
+        if (right) {
+            EXPECT_EQ(ask(client, digest + "%1POWR ?"), "%1POWR=0\r");
+            EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=1\r");
+        } else {
+            EXPECT_EQ(ask(client, digest + "%1POWR ?"), "PJLINK ERRA\r");
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return client.state() == QAbstractSocket::UnconnectedState; }, 5000));
+        }
+    }
+}
+
+TEST_F(Pjlink, LostLineAnswersFailureUntilItIsBack) {
+    START();
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
+    sim_.terminate(); // the adapter goes away
+    ASSERT_TRUE(sim_.waitForFinished(5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=ERR4\r"; }, 5000));
+    EXPECT_EQ(ask(client, "%1INF2 ?"), "%1INF2=TRV-M5400\r");
+    ASSERT_TRUE(startSim()); // and comes back on the same path
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=0\r"; }, 10000));
+    const QString log = QString::fromLatin1(daemon_.readAllStandardError());
+    EXPECT_TRUE(log.contains(QLatin1String("line lost"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QLatin1String("line back"))) << log.toStdString();
+}
+
+} // namespace
+} // namespace trv

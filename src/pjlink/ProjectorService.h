@@ -16,8 +16,7 @@ public:
     // `command` is the request's four letters in upper case ("POWR"), `parameter` what follows
     // the blank ("1", "?"). `reply` is called exactly once with the value that goes after "="
     // ("OK", "ERR3", "1", "11 12 31 51"), at once or later from the event loop.
-    virtual void request(const std::string& command, const std::string& parameter,
-                         Reply reply) = 0;
+    virtual void request(const std::string& command, const std::string& parameter, Reply reply) = 0;
 };
 
 } // namespace trv::pjlink

@@ -3,6 +3,7 @@
 #include "link/QtClock.h"
 #include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
+#include "support/Ser2net.h"
 #include "windows/panel/Form1.h"
 #include "windows/settings/Form2.h"
 
@@ -26,14 +27,6 @@
 namespace trv {
 namespace {
 
-QString ser2net() {
-    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net"}) {
-        if (QFile::exists(QString::fromLatin1(path)))
-            return QString::fromLatin1(path);
-    }
-    return {};
-}
-
 quint16 freePort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
@@ -52,11 +45,9 @@ class DeviceServer : public ::testing::TestWithParam<ServerKind> {
 protected:
     void TearDown() override {
         form_.reset();
-        for (QProcess* process : {&server_, &sim_}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->terminate();
-                process->waitForFinished(5000);
-            }
+        if (sim_.state() != QProcess::NotRunning) {
+            sim_.terminate();
+            sim_.waitForFinished(5000);
         }
     }
 
@@ -67,32 +58,16 @@ protected:
                      QString::fromLatin1(GetParam().scheme));
     }
     bool start(const QString& accepter, const QString& scheme) {
-        if (ser2net().isEmpty() || !QFile::exists(QStringLiteral("/dev/ptmx")))
+        if (!testing::Ser2net::available())
             return false;
         sim_.start(QStringLiteral(TRV_SIM_PATH), {QStringLiteral("--trace")});
         if (!sim_.waitForStarted(5000) ||
             !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
             return false;
         device_ = QString::fromLocal8Bit(sim_.readLine().trimmed());
-        port_ = freePort();
-        QFile config(dir_.path() + QStringLiteral("/ser2net.yaml"));
-        if (!config.open(QIODevice::WriteOnly))
+        if (!server_.start(dir_.path(), device_, accepter))
             return false;
-        config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &trv\n"
-                                    "  accepter: %1tcp,127.0.0.1,%2\n"
-                                    "  connector: serialdev,%3,9600n81,local\n"
-                                    "  options:\n    kickolduser: true\n")
-                         .arg(accepter)
-                         .arg(port_)
-                         .arg(device_)
-                         .toUtf8());
-        config.close();
-        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server_.start(ser2net(), {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"),
-                                  config.fileName(), QStringLiteral("-P"),
-                                  dir_.path() + QStringLiteral("/ser2net.pid")});
-        if (!server_.waitForStarted(5000) || !QTest::qWaitFor([&] { return listening(); }, 5000))
-            return false;
+        port_ = server_.port();
         store_.values = {
             {"ComPort", "3"},
             {"BaudRate", "96"},
@@ -100,11 +75,6 @@ protected:
         form_ = std::make_unique<Form1>(Platform{serial_, store_, clock_, messages_}, values_);
         form_->start();
         return true;
-    }
-    bool listening() {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, port_);
-        return probe.waitForConnected(200);
     }
     QByteArray received() {
         if (!sim_.canReadLine() && !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
@@ -128,7 +98,8 @@ protected:
     }
 
     QTemporaryDir dir_;
-    QProcess sim_, server_;
+    QProcess sim_;
+    testing::Ser2net server_;
     QString device_;
     quint16 port_ = 0;
     testing::FakeSettingsStore store_;
@@ -175,7 +146,7 @@ TEST_P(DeviceServer, ServerStoppingClosesThePortOnce) {
     START();
     ASSERT_TRUE(serial_.isOpen());
     QSignalSpy lost(&serial_, &SerialPort::linkLost);
-    server_.terminate();
+    server_.process().terminate();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !serial_.isOpen(); }, 5000));
     QTest::qWait(300);
     EXPECT_EQ(lost.count(), 1);

@@ -1,5 +1,6 @@
 // trv-pjlink as a control system meets it: the daemon against trv-sim on a pseudo-terminal,
 // and a PJLink client written here on a plain socket.
+#include "support/Ser2net.h"
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -30,10 +31,11 @@ protected:
                !sim_.readLine().isEmpty();
     }
     // The daemon on the simulator's line; false when it did not say where it listens.
-    bool startDaemon(const QStringList& extra = {}) {
+    bool startDaemon(const QStringList& extra = {}, const QString& line = {}) {
         daemon_.setProcessChannelMode(QProcess::SeparateChannels);
         daemon_.start(QStringLiteral(TRV_PJLINK_PATH),
-                      QStringList{"--port", link(), "--listen", "127.0.0.1:0", "--cache-ms", "0"} +
+                      QStringList{"--port", line.isEmpty() ? link() : line, "--listen",
+                                  "127.0.0.1:0", "--cache-ms", "0"} +
                           extra);
         if (!daemon_.waitForStarted(5000) ||
             !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 5000))
@@ -165,6 +167,19 @@ TEST_F(Pjlink, LostLineAnswersFailureUntilItIsBack) {
     const QString log = QString::fromLatin1(daemon_.readAllStandardError());
     EXPECT_TRUE(log.contains(QLatin1String("line lost"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("line back"))) << log.toStdString();
+}
+
+TEST_F(Pjlink, ThroughAnRfc2217DeviceServer) {
+    testing::Ser2net server;
+    if (!startSim() || !server.start(dir_.path(), link(), QStringLiteral("telnet(rfc2217),")) ||
+        !startDaemon({}, QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port())))
+        GTEST_SKIP() << "ser2net, pseudo-terminals or the simulator are unavailable here";
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
+    EXPECT_EQ(ask(client, "%1LAMP ?"), "%1LAMP=1234 0\r");
+    EXPECT_EQ(ask(client, "%1POWR 1"), "%1POWR=OK\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=3\r");
 }
 
 } // namespace

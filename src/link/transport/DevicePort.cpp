@@ -77,7 +77,18 @@ bool DevicePort::write(const std::string& bytes) {
         return false;
     // Hand the command to the line now, in one piece, rather than at the next turn of the loop.
     line_->flush();
-    return checkWriteQueue();
+    if (!checkWriteQueue())
+        return false;
+    // What comes next is the answer to this command, not more of a flood: it goes on at once.
+    if (gathering_) {
+        window_.stop();
+        gathering_ = false;
+        if (heldBack_) {
+            heldBack_ = false;
+            line_->setReadLimit(0);
+        }
+    }
+    return true;
 }
 
 bool DevicePort::checkWriteQueue() {

@@ -119,6 +119,28 @@ TEST_F(PseudoTerminal, FirstArrivalAfterAQuietLineGoesOnWithoutWaitingForTheWind
     }
 }
 
+// A command sent while a window runs is answered at once, not when the window ends.
+TEST_F(PseudoTerminal, ReplyToACommandSentInsideAWindowGoesOnAtOnce) {
+    ASSERT_TRUE(port_.open().ok);
+    std::vector<std::string> order;
+    QTimer windowMostlyOver;
+    windowMostlyOver.setSingleShot(true);
+    QObject::connect(&windowMostlyOver, &QTimer::timeout, &port_,
+                     [&] { order.push_back("40 ms"); });
+    QObject::connect(&port_, &SerialPort::commEvent, &port_, [&] {
+        const std::string reply = port_.readAll();
+        order.push_back(reply);
+        if (reply == "first") { // the window begins: the next command goes out inside it
+            windowMostlyOver.start(40);
+            ASSERT_TRUE(port_.write("CR0\r"));
+            farEndWrites("second");
+        }
+    });
+    farEndWrites("first");
+    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "40 ms"}));
+}
+
 TEST_F(PseudoTerminal, HangUpInsideAWindowDeliversEveryByteReadBeforeIt) {
     ASSERT_TRUE(port_.open().ok);
     std::string delivered;

@@ -113,9 +113,10 @@ QString PjlinkOptions::usage() {
         "Options (each also a key of the configuration file, without the dashes):\n"
         "  --config FILE          read the settings from FILE (INI); options given here win\n");
     for (const Key& key : kKeys)
-        text += QStringLiteral("  --%1 %2\n      %3\n")
-                    .arg(QLatin1String(key.name), QLatin1String(key.valueName),
-                         QLatin1String(key.help));
+        text += QStringLiteral("  --%1 %2")
+                    .arg(QLatin1String(key.name), QLatin1String(key.valueName))
+                    .leftJustified(24) +
+                QLatin1Char(' ') + QLatin1String(key.help) + QLatin1Char('\n');
     text += QStringLiteral(
         "  --verbose              log every request and every exchange on the line\n"
         "  --help, --version\n\n"
@@ -163,6 +164,8 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
             return std::nullopt;
         }
         for (const QString& key : file.allKeys()) {
+            if (key.startsWith(QLatin1Char('#')))
+                continue; // a commented-out line, as most INI files write them
             QVariant value = file.value(key);
             const QString text = value.typeId() == QMetaType::QStringList
                                      ? value.toStringList().join(QLatin1Char(','))

@@ -22,7 +22,7 @@ cmake --build build-fuzz
 
 seconds=${FUZZ_SECONDS:-30}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(echo decoders stored_number command_part port_box telnet)
+[ ${#targets[@]} -eq 0 ] && targets=(echo decoders stored_number command_part port_box telnet pjlink_request)
 mkdir -p build-fuzz/findings
 for t in "${targets[@]}"; do
     work="build-fuzz/corpus/$t"

@@ -112,9 +112,11 @@ int main(int argc, char** argv) {
                 .arg(host)
                 .arg(server.port())
                 .arg(options->port));
-    projector.start();
-
-    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe);
+    // Signals are taken from here on, so one that comes while the line opens ends us cleanly.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        logLine(QStringLiteral("cannot watch for signals"));
+        return 1;
+    }
     QSocketNotifier signalWatch(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalWatch, &QSocketNotifier::activated, &app, [&] {
         char number = 0;
@@ -151,6 +153,8 @@ int main(int argc, char** argv) {
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         sigaction(number, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    projector.start();
+
     const int status = QCoreApplication::exec();
     port.close();
     logLine(QStringLiteral("ended"));

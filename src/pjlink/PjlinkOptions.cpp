@@ -1,8 +1,11 @@
 #include "pjlink/PjlinkOptions.h"
 
+#include "link/transport/PortMap.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace trv::pjlink {
@@ -19,10 +22,10 @@ constexpr Key kKeys[] = {
      "the projector's line: COMn, a device path, tcp://HOST:PORT or "
      "rfc2217://HOST:PORT (required)"},
     {"baud", "BAUD", "line speed, 9600 or 19200 (default 9600)"},
-    {"address", "ADDRESS", "unit address: single, all, or a unit number 1 to 4 (default single)"},
+    {"address", "ADDRESS", "unit address: single or a unit number 1 to 4 (default single)"},
     {"listen", "HOST:PORT",
      "where to listen for PJLink clients (default 0.0.0.0:4352; "
-     "[::]:4352 for IPv6; port 0 picks a free one)"},
+     "[::]:4352 for IPv6 and IPv4; port 0 picks a free one)"},
     {"name", "NAME", "the name answered to NAME ? (default TRV-M5400)"},
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
@@ -41,6 +44,9 @@ bool parseListen(const QString& text, PjlinkOptions& options) {
     QHostAddress address;
     if (!ok || port > 65535 || !address.setAddress(host))
         return false;
+    // "::" takes IPv4 clients as well, where the system allows it.
+    if (address == QHostAddress(QHostAddress::AnyIPv6))
+        address = QHostAddress(QHostAddress::Any);
     options.listenHost = address;
     options.listenPort = quint16(port);
     options.listenText = text;
@@ -55,9 +61,13 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         return false;
     };
     if (key == QLatin1String("port")) {
-        if (value.trimmed().isEmpty())
-            return bad();
-        options.port = value.trimmed();
+        static const QRegularExpression comN(QStringLiteral("^COM([1-9]|1[0-5])$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        const QString port = value.trimmed();
+        const PortTarget target = PortTarget::parse(port);
+        if (!comN.match(port).hasMatch() && target.kind == PortTarget::Kind::Invalid)
+            return bad(target.error);
+        options.port = port;
     } else if (key == QLatin1String("baud")) {
         if (value != QLatin1String("9600") && value != QLatin1String("19200"))
             return bad(QStringLiteral("9600 or 19200"));
@@ -66,7 +76,8 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         if (value == QLatin1String("single"))
             options.address.clear();
         else if (value == QLatin1String("all"))
-            options.address = QStringLiteral("AFFF");
+            return bad(QStringLiteral("with all units addressed none answers, and PJLink needs "
+                                      "the answers: run one bridge a unit"));
         else if (value.size() == 1 && value >= QLatin1String("1") && value <= QLatin1String("4"))
             options.address = QStringLiteral("A00") + value;
         else
@@ -75,10 +86,11 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         if (!parseListen(value.trimmed(), options))
             return bad(QStringLiteral("HOST:PORT with an IP address"));
     } else if (key == QLatin1String("name")) {
-        // PJLink names are at most 64 bytes and carry no control characters.
-        if (value.toUtf8().size() > 64 ||
-            std::any_of(value.begin(), value.end(), [](QChar c) { return c.unicode() < 0x20; }))
-            return bad(QStringLiteral("at most 64 bytes, no control characters"));
+        // PJLink names are at most 64 characters of printable ASCII.
+        if (value.size() > 64 || std::any_of(value.begin(), value.end(), [](QChar c) {
+                return c.unicode() < 0x20 || c.unicode() > 0x7e;
+            }))
+            return bad(QStringLiteral("at most 64 characters of printable ASCII"));
         options.name = value;
     } else if (key == QLatin1String("password-file")) {
         options.passwordFile = value;

@@ -28,6 +28,9 @@ PjlinkProjector::PjlinkProjector(SerialPort& port, Clock& clock, Settings settin
     connect(&port_, &SerialPort::linkLost, this, &PjlinkProjector::lost);
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &PjlinkProjector::reopen);
+    nextJob_.setSingleShot(true);
+    nextJob_.setInterval(0);
+    connect(&nextJob_, &QTimer::timeout, this, &PjlinkProjector::next);
 }
 
 void PjlinkProjector::setSettings(Settings settings) {
@@ -58,8 +61,6 @@ void PjlinkProjector::reopen() {
 void PjlinkProjector::lost(const QString& reason) {
     log_(QStringLiteral("line lost: %1").arg(reason));
     cached_.reset();
-    if (busy_)
-        finish(std::nullopt);
     // What still waits cannot be done until the line is back.
     while (!jobs_.empty())
         finish(std::nullopt);
@@ -224,22 +225,25 @@ void PjlinkProjector::exchange(const std::string& command, Then then, bool share
         log_(QStringLiteral("busy: %1 requests wait for the line").arg(jobs_.size()));
         return then(std::nullopt);
     }
-    jobs_.push_back({command, {std::move(then)}});
-    next();
+    jobs_.push_back({command, {std::move(then)}, shared, QDeadlineTimer(kSetDueMs)});
+    nextJob_.start();
 }
 
 void PjlinkProjector::next() {
     if (busy_ || jobs_.empty())
         return;
-    if (!port_.isOpen()) {
+    if (!port_.isOpen() || (!jobs_.front().shared && jobs_.front().due.hasExpired())) {
+        finish(std::nullopt);
+        return;
+    }
+    link_.commandText = jobs_.front().command + '\r';
+    // A late reply to the exchange before is taken by the send and is not this one's.
+    if (!link_.Hyouji(link_.commandText, 1)) {
         finish(std::nullopt);
         return;
     }
     busy_ = true;
     received_.clear();
-    link_.commandText = jobs_.front().command + '\r';
-    if (!link_.Hyouji(link_.commandText, 1))
-        finish(std::nullopt);
 }
 
 void PjlinkProjector::arrived() {
@@ -272,7 +276,8 @@ void PjlinkProjector::finish(std::optional<std::string> reply) {
     }
     for (Then& then : job.waiting)
         then(reply);
-    next();
+    if (!jobs_.empty())
+        nextJob_.start();
 }
 
 } // namespace trv::pjlink

@@ -5,6 +5,7 @@
 #include "pjlink/PjlinkMapping.h"
 #include "pjlink/ProjectorService.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -51,7 +52,11 @@ private:
     struct Job {
         std::string command;
         std::vector<Then> waiting; // a read asked for again while queued is done once
+        bool shared = false;
+        QDeadlineTimer due; // a set still waiting then has been answered already: not sent
     };
+    // How long a set may wait for the line: the client is answered within 2 s in any case.
+    static constexpr int kSetDueMs = 1500;
 
     void power(const std::string& parameter, Reply reply);
     void input(const std::string& parameter, Reply reply);
@@ -80,6 +85,7 @@ private:
     QElapsedTimer cachedAt_;
     std::string muted_ = "30";
     QTimer retry_;
+    QTimer nextJob_; // the next exchange starts on its own turn of the loop, never inside one
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;
 };

@@ -23,9 +23,9 @@ protected:
         }
     }
     QString link() const { return dir_.path() + QStringLiteral("/projector"); }
-    bool startSim() {
+    bool startSim(const QStringList& options = {}) {
         sim_.start(QStringLiteral(TRV_SIM_PATH),
-                   {"--link", link(), "--warmup", "2", "--cooldown", "2"});
+                   QStringList{"--link", link(), "--warmup", "2", "--cooldown", "2"} + options);
         return sim_.waitForStarted(5000) &&
                QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000) &&
                !sim_.readLine().isEmpty();
@@ -167,6 +167,53 @@ TEST_F(Pjlink, LostLineAnswersFailureUntilItIsBack) {
     const QString log = QString::fromLatin1(daemon_.readAllStandardError());
     EXPECT_TRUE(log.contains(QLatin1String("line lost"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("line back"))) << log.toStdString();
+}
+
+// What the status read says of faults, and a projector that never answers.
+TEST_F(Pjlink, FaultsAndSilenceAsPjlinkSaysThem) {
+    const struct {
+        const char* option;
+        const char* value;
+        const char* power;
+        const char* errors;
+    } rows[] = {
+        {"--fault", "temp", "%1POWR=1\r", "%1ERST=002000\r"},
+        {"--fault", "lamp", "%1POWR=2\r", "%1ERST=020000\r"},
+        {"--fault", "power", "%1POWR=ERR4\r", "%1ERST=000002\r"},
+        {"--delay", "5000", "%1POWR=ERR4\r", "%1ERST=ERR4\r"}, // later than the reply window
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        if (!startSim({row.option, row.value}) || !startDaemon())
+            GTEST_SKIP() << "pseudo-terminals, the simulator or the daemon are unavailable here";
+        QTcpSocket client;
+        ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+        EXPECT_EQ(ask(client, "%1POWR ?"), row.power) << row.value;
+        EXPECT_EQ(ask(client, "%1ERST ?"), row.errors) << row.value;
+        EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=1\r") << row.value;
+    }
+}
+
+TEST_F(Pjlink, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
+    START();
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    daemon_.terminate();
+    ASSERT_TRUE(daemon_.waitForFinished(5000));
+    EXPECT_EQ(daemon_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(daemon_.exitCode(), 0);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    for (const QStringList& bad : {QStringList{"--port", link(), "--address", "all"},
+                                   QStringList{"--port", "udp://127.0.0.1:4001"},
+                                   QStringList{"--port", link(), "--inputs", "1=11,2=11"},
+                                   QStringList{"--listen", "127.0.0.1:0"}}) {
+        QProcess refused;
+        refused.start(QStringLiteral(TRV_PJLINK_PATH), bad);
+        ASSERT_TRUE(refused.waitForFinished(5000));
+        EXPECT_EQ(refused.exitCode(), 2) << bad.join(u' ').toStdString();
+        EXPECT_TRUE(refused.readAllStandardOutput().isEmpty()); // no address: it never listened
+    }
 }
 
 TEST_F(Pjlink, ThroughAnRfc2217DeviceServer) {

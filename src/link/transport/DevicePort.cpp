@@ -70,15 +70,15 @@ void DevicePort::close() {
 qint64 DevicePort::writeQueue() const { return line_ ? line_->io().bytesToWrite() : 0; }
 
 bool DevicePort::write(const std::string& bytes) {
-    if (!line_)
+    if (!line_ || losing_)
         return false;
     const auto size = qint64(bytes.size());
     if (line_->io().write(bytes.data(), size) != size)
         return false;
     // Hand the command to the line now, in one piece, rather than at the next turn of the loop.
     line_->flush();
-    if (!checkWriteQueue())
-        return false;
+    if (!line_ || !checkWriteQueue())
+        return false; // lost on the way
     // What comes next is the answer to this command, not more of a flood: it goes on at once.
     if (gathering_) {
         window_.stop();
@@ -101,6 +101,11 @@ bool DevicePort::checkWriteQueue() {
 std::string DevicePort::readAll() {
     if (!line_)
         return {};
+    if (losing_) {
+        // The line is gone: what it read before is all there is.
+        const QByteArray data = line_->io().readAll();
+        return std::string(data.constData(), std::size_t(data.size()));
+    }
     // Bytes held back in the device or still in the line are read too: an arrival that is due
     // must not wait for the window, nor be taken for the next exchange's.
     if (!takeFromLine())
@@ -155,16 +160,15 @@ void DevicePort::windowEnded() {
 }
 
 void DevicePort::lost(const QString& reason) {
-    if (!line_)
+    if (!line_ || losing_)
         return;
     // What was read before the loss still belongs to the exchange.
+    losing_ = true;
     window_.stop();
-    if (line_->io().bytesAvailable() > 0) {
-        fetching_ = true; // the line is gone: nothing more to take from it
+    if (line_->io().bytesAvailable() > 0)
         emit commEvent(kCharactersReceived);
-        fetching_ = false;
-    }
     close();
+    losing_ = false;
     emit linkLost(reason);
 }
 

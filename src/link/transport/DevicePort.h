@@ -56,6 +56,7 @@ private:
     bool gathering_ = false; // a window is running
     bool heldBack_ = false;  // the device reads no further until the window ends
     bool fetching_ = false;
+    bool losing_ = false; // the line is gone; what it read is being handed over
 };
 
 } // namespace trv

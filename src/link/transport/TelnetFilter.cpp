@@ -51,6 +51,8 @@ qint64 TelnetFilter::writeData(const char* data, qint64 size) {
 }
 
 void TelnetFilter::sendRaw(const std::string& bytes) {
+    if (socket_.state() != QAbstractSocket::ConnectedState)
+        return; // answers to a server that has gone go nowhere
     socket_.write(bytes.data(), qint64(bytes.size()));
     socket_.flush();
 }

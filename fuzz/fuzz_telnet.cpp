@@ -19,9 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(decoded.size() <= size);
     FUZZ_CHECK(answer.size() <= size); // at most three bytes for each three-byte request
 
-    trv::TelnetCodec clean;
-    std::string none;
-    FUZZ_CHECK(clean.decode(trv::TelnetCodec::encode(bytes), none) == bytes);
-    FUZZ_CHECK(none.empty());
+    // Data sent through the encoding comes back whole, in binary mode and out of it.
+    for (const bool binary : {true, false}) {
+        trv::TelnetCodec clean;
+        clean.start();
+        std::string none;
+        using T = trv::TelnetCodec;
+        const std::uint8_t agree = binary ? T::DO : T::DONT, offer = binary ? T::WILL : T::WONT;
+        clean.decode(std::string{char(T::IAC), char(agree), char(T::kBinary), char(T::IAC),
+                                 char(offer), char(T::kBinary)},
+                     none);
+        FUZZ_CHECK(clean.decode(clean.encodeData(bytes), none) == bytes);
+        FUZZ_CHECK(none.empty());
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace trv {
@@ -213,6 +214,30 @@ TEST_F(Pjlink, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
         ASSERT_TRUE(refused.waitForFinished(5000));
         EXPECT_EQ(refused.exitCode(), 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.readAllStandardOutput().isEmpty()); // no address: it never listened
+    }
+}
+
+TEST_F(Pjlink, HangUpSignalRereadsTheConfigurationOrKeepsItWhenItIsBad) {
+    QFile config(dir_.path() + QStringLiteral("/room12.conf"));
+    const auto write = [&](const QByteArray& text) {
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(text);
+        config.close();
+    };
+    write("# a bridge\nname=Room 12\n");
+    START({"--config", config.fileName()});
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1NAME ?"), "%1NAME=Room 12\r");
+    for (const auto& [text, name] :
+         {std::pair{"name=Room 13\n", "%1NAME=Room 13\r"},
+          std::pair{"name=Room 14\ninputs=1=99\n", "%1NAME=Room 13\r"}}) {
+        write(text);
+        ::kill(pid_t(daemon_.processId()), SIGHUP);
+        // The log says when the file has been read again.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return daemon_.readAllStandardError().contains("configuration"); }, 5000));
+        EXPECT_EQ(ask(client, "%1NAME ?"), name) << text;
     }
 }
 

@@ -50,6 +50,20 @@ std::string TelnetCodec::encode(const std::string& data) {
     return out;
 }
 
+std::string TelnetCodec::encodeData(const std::string& data) const {
+    std::string out = encode(data);
+    if (us_[kBinary] == Q::Yes)
+        return out;
+    std::string text;
+    text.reserve(out.size() + 1);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        text += out[i];
+        if (out[i] == '\r' && (i + 1 == out.size() || out[i + 1] != '\n'))
+            text += '\0';
+    }
+    return text;
+}
+
 std::string TelnetCodec::lineSettings(const LineSettings& settings) {
     const auto baud = std::uint32_t(settings.baudRate);
     const std::string speed{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
@@ -135,10 +149,14 @@ std::string TelnetCodec::decode(const std::string& bytes, std::string& answer) {
         const auto b = std::uint8_t(c);
         switch (state_) {
         case State::Data:
-            if (b == IAC)
+            if (b == IAC) {
                 state_ = State::Command;
-            else
+            } else if (b == 0 && afterCr_ && him_[kBinary] != Q::Yes) {
+                afterCr_ = false; // the NUL that follows a bare carriage return carries nothing
+            } else {
                 data += c;
+                afterCr_ = b == '\r';
+            }
             break;
         case State::Command:
             if (b == IAC) {

@@ -25,8 +25,11 @@ public:
 
     // What the client asks for right after connecting.
     std::string start();
-    // Data for the line, with 0xFF doubled.
+    // Bytes with 0xFF doubled, as subnegotiation values carry them.
     static std::string encode(const std::string& data);
+    // Data for the line: 0xFF doubled and, unless the client sends in binary, a carriage return
+    // followed by NUL as RFC 854 wants it in the network virtual terminal.
+    std::string encodeData(const std::string& data) const;
     // RFC 2217 commands that set the server's line to these settings.
     static std::string lineSettings(const LineSettings& settings);
 
@@ -58,6 +61,7 @@ private:
     std::array<bool, 256> refusedUs_{};
     std::array<bool, 256> refusedHim_{};
     bool comPortRefused_ = false;
+    bool afterCr_ = false; // the last data byte decoded was a carriage return
 };
 
 } // namespace trv

@@ -46,7 +46,7 @@ qint64 TelnetFilter::readData(char* data, qint64 maxSize) {
 }
 
 qint64 TelnetFilter::writeData(const char* data, qint64 size) {
-    sendRaw(TelnetCodec::encode(std::string(data, std::size_t(size))));
+    sendRaw(codec_.encodeData(std::string(data, std::size_t(size))));
     return size;
 }
 

@@ -23,6 +23,29 @@ TEST(TelnetCodec, EscapesTheCommandByteBothWays) {
     EXPECT_EQ(answer, "");
 }
 
+// Outside binary mode a bare carriage return travels as CR NUL, both ways.
+TEST(TelnetCodec, CarriageReturnTakesANulUnlessBinaryWasAgreed) {
+    for (const bool binary : {true, false}) {
+        T codec;
+        codec.start();
+        std::string answer;
+        codec.decode(binary ? cmd(T::DO, T::kBinary) + cmd(T::WILL, T::kBinary)
+                            : cmd(T::DONT, T::kBinary) + cmd(T::WONT, T::kBinary),
+                     answer);
+        EXPECT_EQ(codec.encodeData("C00\r"),
+                  binary ? std::string("C00\r") : std::string("C00\r\0", 5));
+        EXPECT_EQ(codec.encodeData("a\r\nb"), "a\r\nb");
+        // The NUL may come in the next read.
+        std::string data = codec.decode("00\r", answer);
+        data += codec.decode(std::string("\0", 1) + "1", answer);
+        EXPECT_EQ(data, binary ? std::string("00\r\0"
+                                             "1",
+                                             5)
+                               : std::string("00\r1"))
+            << binary;
+    }
+}
+
 std::string repeat(const std::string& text, int times) {
     std::string out;
     for (int i = 0; i < times; ++i)

@@ -8,6 +8,7 @@ namespace trv {
 class QtClock final : public Clock {
 public:
     std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) override;
+    std::int64_t nowMs() const override;
 };
 
 } // namespace trv

@@ -15,8 +15,9 @@ bool poweredOn(const ProjectorStatus& status) { return status.power == Projector
 
 PjlinkProjector::PjlinkProjector(SerialPort& port, Clock& clock, Settings settings, Logger log,
                                  QObject* parent)
-    : QObject(parent), port_(port), link_(port, clock), settings_(std::move(settings)),
-      log_(std::move(log)) {
+    : QObject(parent), port_(port), clock_(clock), link_(port, clock),
+      settings_(std::move(settings)), log_(std::move(log)),
+      retry_(clock.createTimer(kFirstRetryMs, false)) {
     // The displays are never looked at; only the reply window matters.
     link_.timer2().setInterval(settings_.replyWindowMs);
     link_.timer4().setInterval(settings_.replyWindowMs + 3600 * 1000);
@@ -26,11 +27,10 @@ PjlinkProjector::PjlinkProjector(SerialPort& port, Clock& clock, Settings settin
             finish(std::nullopt);
     });
     connect(&port_, &SerialPort::linkLost, this, &PjlinkProjector::lost);
-    retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &PjlinkProjector::reopen);
-    nextJob_.setSingleShot(true);
-    nextJob_.setInterval(0);
-    connect(&nextJob_, &QTimer::timeout, this, &PjlinkProjector::next);
+    connect(retry_.get(), &Timer::timeout, this, [this] {
+        retry_->setEnabled(false);
+        reopen();
+    });
 }
 
 void PjlinkProjector::setSettings(Settings settings) {
@@ -54,7 +54,8 @@ void PjlinkProjector::reopen() {
     log_(QStringLiteral("line not open (%1); next try in %2 s")
              .arg(result.reason)
              .arg(retryMs_ / 1000));
-    retry_.start(retryMs_);
+    retry_->setInterval(retryMs_);
+    retry_->setEnabled(true);
     retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
 }
 
@@ -65,7 +66,8 @@ void PjlinkProjector::lost(const QString& reason) {
     while (!jobs_.empty())
         finish(std::nullopt);
     retryMs_ = kFirstRetryMs;
-    retry_.start(retryMs_);
+    retry_->setInterval(retryMs_);
+    retry_->setEnabled(true);
     retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
 }
 
@@ -191,7 +193,7 @@ void PjlinkProjector::setWhen(const std::function<bool(const ProjectorStatus&)>&
 }
 
 void PjlinkProjector::status(StatusThen then) {
-    if (cached_ && cachedAt_.isValid() && cachedAt_.elapsed() < settings_.cacheMs)
+    if (cached_ && clock_.nowMs() - cachedAtMs_ < settings_.cacheMs)
         return then(cached_);
     exchange(
         "CR0",
@@ -199,7 +201,7 @@ void PjlinkProjector::status(StatusThen then) {
             std::optional<ProjectorStatus> status = r ? decodeStatus(*r) : std::nullopt;
             if (status) {
                 cached_ = status;
-                cachedAt_.start();
+                cachedAtMs_ = clock_.nowMs();
                 if (status->power == ProjectorStatus::Power::Standby ||
                     status->power == ProjectorStatus::Power::Cooling)
                     muted_ = "30"; // the picture comes back unmuted with the next power-on
@@ -225,14 +227,22 @@ void PjlinkProjector::exchange(const std::string& command, Then then, bool share
         log_(QStringLiteral("busy: %1 requests wait for the line").arg(jobs_.size()));
         return then(std::nullopt);
     }
-    jobs_.push_back({command, {std::move(then)}, shared, QDeadlineTimer(kSetDueMs)});
-    nextJob_.start();
+    jobs_.push_back({command, {std::move(then)}, shared, clock_.nowMs() + kSetDueMs});
+    nextSoon();
+}
+
+void PjlinkProjector::nextSoon() {
+    if (nextQueued_)
+        return;
+    nextQueued_ = true;
+    QMetaObject::invokeMethod(this, &PjlinkProjector::next, Qt::QueuedConnection);
 }
 
 void PjlinkProjector::next() {
+    nextQueued_ = false;
     if (busy_ || jobs_.empty())
         return;
-    if (!port_.isOpen() || (!jobs_.front().shared && jobs_.front().due.hasExpired())) {
+    if (!port_.isOpen() || (!jobs_.front().shared && clock_.nowMs() > jobs_.front().dueMs)) {
         finish(std::nullopt);
         return;
     }
@@ -277,7 +287,7 @@ void PjlinkProjector::finish(std::optional<std::string> reply) {
     for (Then& then : job.waiting)
         then(reply);
     if (!jobs_.empty())
-        nextJob_.start();
+        nextSoon();
 }
 
 } // namespace trv::pjlink

@@ -5,10 +5,7 @@
 #include "pjlink/PjlinkMapping.h"
 #include "pjlink/ProjectorService.h"
 
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -53,7 +50,7 @@ private:
         std::string command;
         std::vector<Then> waiting; // a read asked for again while queued is done once
         bool shared = false;
-        QDeadlineTimer due; // a set still waiting then has been answered already: not sent
+        std::int64_t dueMs = 0; // a set still waiting then has been answered already: not sent
     };
     // How long a set may wait for the line: the client is answered within 2 s in any case.
     static constexpr int kSetDueMs = 1500;
@@ -68,12 +65,14 @@ private:
     void status(StatusThen then);
     void exchange(const std::string& command, Then then, bool shared = false);
     void next();
+    void nextSoon();
     void arrived();
     void finish(std::optional<std::string> reply);
     void lost(const QString& reason);
     void reopen();
 
     SerialPort& port_;
+    Clock& clock_;
     ProjectorLink link_;
     Settings settings_;
     Logger log_;
@@ -82,10 +81,10 @@ private:
     bool busy_ = false;
     std::string received_;
     std::optional<ProjectorStatus> cached_;
-    QElapsedTimer cachedAt_;
+    std::int64_t cachedAtMs_ = 0;
     std::string muted_ = "30";
-    QTimer retry_;
-    QTimer nextJob_; // the next exchange starts on its own turn of the loop, never inside one
+    std::unique_ptr<Timer> retry_;
+    bool nextQueued_ = false; // the next exchange starts on its own turn of the loop
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;
 };

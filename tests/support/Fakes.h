@@ -49,6 +49,7 @@ public:
     // Moves time on by `ms`, firing every due tick in order.
     void advance(std::int64_t ms);
     std::int64_t now() const { return now_; }
+    std::int64_t nowMs() const override { return now_; }
 
 private:
     friend class FakeTimer;

@@ -1,0 +1,109 @@
+// The projector side of the daemon on a fake line and a hand-driven clock.
+#include "pjlink/PjlinkProjector.h"
+#include "support/Fakes.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+namespace trv::pjlink {
+namespace {
+
+class ProjectorSide : public ::testing::Test {
+protected:
+    ProjectorSide() { projector_.start(); }
+    static PjlinkProjector::Settings settings() {
+        PjlinkProjector::Settings settings;
+        std::string error;
+        settings.inputs = *InputMap::parse(InputMap::kDefault, error);
+        return settings;
+    }
+    void ask(const char* command, const char* parameter) {
+        projector_.request(command, parameter,
+                           [this](const std::string& value) { replies_.push_back(value); });
+    }
+    // One turn of the event loop: the next exchange goes out.
+    static void turn() { QCoreApplication::processEvents(); }
+
+    testing::FakeSerialPort port_;
+    testing::ManualClock clock_;
+    QStringList log_;
+    PjlinkProjector projector_{port_, clock_, settings(), [this](const QString& l) { log_ << l; }};
+    std::vector<std::string> replies_;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(ProjectorSide, PollersShareOneStatusReadWhichAnswersUntilItIsOldOrASetIsMade) {
+    for (int i = 0; i < 10; ++i)
+        ask("POWR", "?");
+    turn();
+    port_.deliver("80\r");
+    EXPECT_EQ(replies_, Strings(10, "0"));
+    ask("POWR", "?"); // from the cache
+    EXPECT_EQ(replies_.size(), 11u);
+    EXPECT_EQ(port_.writes, Strings{"CR0\r"});
+
+    clock_.advance(1000); // too old now
+    ask("POWR", "?");
+    turn();
+    port_.deliver("00\r");
+    ask("INPT", "31");
+    turn();
+    port_.deliver("\x06");
+    ask("POWR", "?"); // the set made the status unknown
+    turn();
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "CR0\r", "C07\r", "CR0\r"}));
+    EXPECT_EQ(replies_.back(), "OK");
+}
+
+TEST_F(ProjectorSide, LateReplyIsNotTheNextRequestsAndASetPastItsTimeIsNotSent) {
+    ask("POWR", "?");
+    turn();
+    clock_.advance(1000); // the reply window closes
+    EXPECT_EQ(replies_, Strings{"ERR4"});
+    port_.pending = "80\r"; // and the reply comes just before the next command goes out
+    ask("LAMP", "?");
+    turn();
+    port_.deliver("01234\r");
+    turn();
+    port_.deliver("00\r");
+    EXPECT_EQ(replies_, (Strings{"ERR4", "1234 1"}));
+
+    // Two unanswered reads ahead of a set: by its turn its client has had its answer.
+    ask("LAMP", "?");
+    ask("INPT", "?");
+    ask("INPT", "31"); // the status read above still answers for it
+    turn();
+    clock_.advance(1000);
+    turn();
+    clock_.advance(1000);
+    turn();
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "CR3\r", "CR0\r", "CR3\r", "CR1\r"}));
+    EXPECT_EQ(replies_, (Strings{"ERR4", "1234 1", "ERR4", "ERR4", "ERR4"}));
+}
+
+TEST_F(ProjectorSide, LostLineFailsWhatNeedsItAndIsOpenedAgainLessOftenEachTime) {
+    ask("POWR", "?");
+    turn();
+    port_.failOpen = true;
+    port_.unplug();
+    EXPECT_EQ(replies_, Strings{"ERR4"});
+    ask("ERST", "?");
+    ask("CLSS", "?");
+    EXPECT_EQ(replies_, (Strings{"ERR4", "ERR4", "1"}));
+    const int opens = port_.opens;
+    clock_.advance(1000); // 1 s, then 2 s, then 4 s
+    clock_.advance(1999);
+    EXPECT_EQ(port_.opens, opens);
+    port_.failOpen = false;
+    clock_.advance(1);
+    EXPECT_TRUE(port_.isOpen()) << log_.join(u'|').toStdString();
+    EXPECT_TRUE(log_.contains(QStringLiteral("line back"))) << log_.join(u'|').toStdString();
+    ask("POWR", "?");
+    turn();
+    port_.deliver("80\r");
+    EXPECT_EQ(replies_.back(), "0");
+}
+
+} // namespace
+} // namespace trv::pjlink

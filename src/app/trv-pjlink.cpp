@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -83,10 +82,8 @@ int main(int argc, char** argv) {
     // The line: COM n through the same port map as the panel, or a device or address.
     trv::QtSettingsStore store;
     trv::DevicePort port{trv::PortMap(&store)};
-    static const QRegularExpression comN(QStringLiteral("^COM([1-9]|1[0-5])$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    if (const auto match = comN.match(options->port); match.hasMatch())
-        port.setPortNumber(match.captured(1).toInt());
+    if (const std::optional<int> n = PjlinkOptions::comPort(options->port))
+        port.setPortNumber(*n);
     else
         port.setTarget(trv::PortTarget::parse(options->port));
     port.setSettings(trv::lineSettingsFor(options->baud == 9600 ? 96 : 192));

@@ -1,7 +1,8 @@
 #include "ctl/CtlOptions.h"
 
+#include "link/transport/PortMap.h"
+
 #include <QCommandLineParser>
-#include <QRegularExpression>
 #include <cmath>
 
 namespace trv::ctl {
@@ -119,16 +120,10 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
     if (parser.isSet(port)) {
         const QString v = parser.value(port);
         options.port = v.trimmed();
-        static const QRegularExpression comN(QStringLiteral("^COM([0-9]+)$"),
-                                             QRegularExpression::CaseInsensitiveOption);
         if (options.port.isEmpty())
             return bad(port, v);
-        if (const auto match = comN.match(options.port); match.hasMatch()) {
-            bool ok = false;
-            const int n = match.captured(1).toInt(&ok);
-            if (!ok || n < 1 || n > 15)
-                return bad(port, v, QStringLiteral("the ports are COM1 to COM15"));
-        }
+        if (const auto n = comPortNumber(options.port); n && (*n < 1 || *n > 15))
+            return bad(port, v, QStringLiteral("the ports are COM1 to COM15"));
     }
     if (parser.isSet(baud)) {
         const QString v = parser.value(baud);

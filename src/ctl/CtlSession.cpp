@@ -4,7 +4,6 @@
 #include "link/StartupSettings.h"
 
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace trv::ctl {
@@ -20,8 +19,6 @@ CtlSession::CtlSession(const CtlOptions& options)
 
 bool CtlSession::open(QString& reason) {
     // The port: --port as COMn, a device or an address; else what the panel stored.
-    static const QRegularExpression comN(QStringLiteral("^COM([0-9]+)$"),
-                                         QRegularExpression::CaseInsensitiveOption);
     int portNo = 0;
     if (options_.port.isEmpty()) {
         portNo = StartupSettings::portNo(store_);
@@ -29,8 +26,8 @@ bool CtlSession::open(QString& reason) {
             reason = tr("No port is stored: choose one in trv-panel or give --port.");
             return false;
         }
-    } else if (const auto match = comN.match(options_.port); match.hasMatch()) {
-        portNo = match.captured(1).toInt(); // 1 to 15: the options are checked
+    } else {
+        portNo = comPortNumber(options_.port).value_or(0); // 1 to 15: the options are checked
     }
     if (portNo != 0) {
         port_.setPortNumber(portNo);
@@ -56,11 +53,6 @@ bool CtlSession::open(QString& reason) {
     link_.timer2().setInterval(options_.timeoutMs);
     link_.timer4().setInterval(options_.timeoutMs + 3600 * 1000);
     return true;
-}
-
-bool CtlSession::replyComplete() const {
-    const std::string& buffer = link_.receiveBuffer();
-    return buffer.find('\x06') != std::string::npos || buffer.find('\r') != std::string::npos;
 }
 
 bool CtlSession::send(const QString& command) {
@@ -90,7 +82,7 @@ Exchange CtlSession::exchange(const QString& command) {
         // each arrival, so a reply cut short is still there.
         if (!link_.receiveBuffer().empty())
             result.received = link_.receiveBuffer();
-        if (replyComplete()) {
+        if (link_.replyComplete()) {
             result.replied = true;
             result.replyMs = started_.elapsed() - result.sentAtMs;
             loop.quit();
@@ -142,7 +134,7 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
         }
     };
     connect(&link_, &ProjectorLink::displayChanged, &loop, [&] {
-        if (!answered && replyComplete()) {
+        if (!answered && link_.replyComplete()) {
             answered = true;
             ++replies;
         }

@@ -51,7 +51,6 @@ public:
     bool lost() const { return !lostReason_.isEmpty(); }
 
 private:
-    bool replyComplete() const;
     // Writes one command; true only when it went out and the link is still there after it.
     bool send(const QString& command);
 

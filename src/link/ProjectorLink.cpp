@@ -35,13 +35,22 @@ bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
         emit displayChanged();
         return true;
     }
+    showReceived(text, commandText);
+    return true;
+}
+
+void ProjectorLink::showReceived(const std::string& text, const std::string& command) {
     const Echo echo = renderEcho(text);
     showLegends(echo.ack, echo.cr, echo.space);
     display_.rx = echo.text;
-    if (auto status = decodeReply(commandText, display_.rx, text.size()))
+    if (auto status = decodeReply(command, display_.rx, text.size()))
         display_.status = std::move(*status);
     emit displayChanged();
-    return true;
+}
+
+bool ProjectorLink::replyComplete() const {
+    return receiveBuffer_.find('\x06') != std::string::npos ||
+           receiveBuffer_.find('\r') != std::string::npos;
 }
 
 void ProjectorLink::takeArrivals() {
@@ -68,14 +77,8 @@ void ProjectorLink::received(std::string arrived, const std::string& command) {
     }
     receiveBuffer_ += arrived;
     replyPending_ = 0;
-    if (&command == &commandText) {
-        Hyouji(receiveBuffer_, 2);
-        return;
-    }
-    // Decoded after the command it answers, though the command text has moved on.
-    std::string current = std::exchange(commandText, command);
-    Hyouji(receiveBuffer_, 2);
-    commandText = std::move(current);
+    // Hyouji's receive mode, decoded after the command this answers.
+    showReceived(receiveBuffer_, command);
 }
 
 void ProjectorLink::Timer2_Timer() {

@@ -48,6 +48,8 @@ public:
     const Display& display() const { return display_; }
     const std::string& receiveBuffer() const { return receiveBuffer_; }
     bool replyPending() const { return replyPending_ != 0; }
+    // The receive buffer holds a whole reply: an acknowledge or a carriage return came.
+    bool replyComplete() const;
 
     // Field resets of the main window's load and of the end of a press-and-hold.
     void resetExchange();
@@ -61,6 +63,8 @@ signals:
 
 private:
     void showLegends(bool ack, bool cr, bool space);
+    // The receive mode of Hyouji, decoding after `command`.
+    void showReceived(const std::string& text, const std::string& command);
     // Appends what arrived to the receive buffer and shows it, decoded after `command`.
     void received(std::string arrived, const std::string& command);
     // What has arrived and not been handed over belongs to the exchange before now.

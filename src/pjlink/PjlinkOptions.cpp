@@ -5,7 +5,6 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 
 namespace trv::pjlink {
@@ -61,11 +60,9 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         return false;
     };
     if (key == QLatin1String("port")) {
-        static const QRegularExpression comN(QStringLiteral("^COM([1-9]|1[0-5])$"),
-                                             QRegularExpression::CaseInsensitiveOption);
         const QString port = value.trimmed();
         const PortTarget target = PortTarget::parse(port);
-        if (!comN.match(port).hasMatch() && target.kind == PortTarget::Kind::Invalid)
+        if (!options.comPort(port) && target.kind == PortTarget::Kind::Invalid)
             return bad(target.error);
         options.port = port;
     } else if (key == QLatin1String("baud")) {
@@ -117,6 +114,13 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
 }
 
 } // namespace
+
+std::optional<int> PjlinkOptions::comPort(const QString& port) {
+    const std::optional<int> n = comPortNumber(port);
+    if (n && *n >= 1 && *n <= 15)
+        return n;
+    return std::nullopt;
+}
 
 QString PjlinkOptions::usage() {
     QString text = QStringLiteral(

@@ -34,6 +34,8 @@ struct PjlinkOptions {
     // others may read it.
     std::optional<QString> readPassword(QString& error, QString& warning) const;
     bool listensBeyondLoopback() const { return !listenHost.isLoopback(); }
+    // The COM number `port` names, 1 to 15; any other text is a device or an address.
+    static std::optional<int> comPort(const QString& port);
 };
 
 } // namespace trv::pjlink

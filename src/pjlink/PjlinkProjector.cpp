@@ -253,17 +253,11 @@ void PjlinkProjector::next() {
         return;
     }
     busy_ = true;
-    received_.clear();
 }
 
 void PjlinkProjector::arrived() {
-    if (!busy_)
-        return;
-    const std::string& buffer = link_.receiveBuffer();
-    if (!buffer.empty())
-        received_ = buffer;
-    if (received_.find('\x06') != std::string::npos || received_.find('\r') != std::string::npos)
-        finish(received_);
+    if (busy_ && link_.replyComplete())
+        finish(link_.receiveBuffer());
 }
 
 void PjlinkProjector::finish(std::optional<std::string> reply) {

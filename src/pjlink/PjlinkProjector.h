@@ -79,7 +79,6 @@ private:
     bool verbose_ = false;
     std::deque<Job> jobs_;
     bool busy_ = false;
-    std::string received_;
     std::optional<ProjectorStatus> cached_;
     std::int64_t cachedAtMs_ = 0;
     std::string muted_ = "30";

@@ -80,14 +80,9 @@ bool DevicePort::write(const std::string& bytes) {
     if (!line_ || !checkWriteQueue())
         return false; // lost on the way
     // What comes next is the answer to this command, not more of a flood: it goes on at once.
-    if (gathering_) {
-        window_.stop();
-        gathering_ = false;
-        if (heldBack_) {
-            heldBack_ = false;
-            line_->setReadLimit(0);
-        }
-    }
+    window_.stop();
+    gathering_ = false;
+    releaseHold();
     return true;
 }
 
@@ -137,11 +132,15 @@ void DevicePort::startWindow() {
     window_.start();
 }
 
-bool DevicePort::takeFromLine() {
+void DevicePort::releaseHold() {
     if (heldBack_) {
         heldBack_ = false;
         line_->setReadLimit(0);
     }
+}
+
+bool DevicePort::takeFromLine() {
+    releaseHold();
     fetching_ = true;
     line_->fetch();
     fetching_ = false;

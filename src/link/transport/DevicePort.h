@@ -42,6 +42,8 @@ private:
     void readyRead();
     void windowEnded();
     void startWindow();
+    // Lets the device read from the line again.
+    void releaseHold();
     // Lifts the hold on reading and takes what the line has; false when that lost the line.
     bool takeFromLine();
     bool checkWriteQueue();

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QRegularExpression>
 
 namespace trv {
 namespace {
@@ -83,6 +84,15 @@ PortTarget PortMap::targetFor(int portNo) const {
     if (text.isEmpty())
         text = platformDevice(portNo);
     return PortTarget::parse(text);
+}
+
+std::optional<int> comPortNumber(const QString& text) {
+    static const QRegularExpression comN(QStringLiteral("^COM([0-9]+)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comN.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt(); // 0 when it overflows
 }
 
 QString devicePathForPort(int portNo) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace trv {
 
@@ -33,5 +34,9 @@ private:
 
 // Device path for COM n from the environment or the platform alone (no port map).
 QString devicePathForPort(int portNo);
+
+// The n of a text "COMn" in any case (0 when n is too large to read), or nothing when the text
+// names something else.
+std::optional<int> comPortNumber(const QString& text);
 
 } // namespace trv

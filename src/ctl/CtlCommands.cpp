@@ -7,7 +7,11 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#ifdef Q_OS_WIN
+#include "link/transport/WinPortList.h"
+#else
 #include <QSerialPortInfo>
+#endif
 
 namespace trv::ctl {
 namespace {
@@ -61,14 +65,22 @@ int ports(QTextStream& out) {
         out << "COM" << n << '\t'
             << (target.kind == PortTarget::Kind::Invalid ? target.error : target.text) << '\n';
     }
+    const auto field = [](const QString& text) {
+        return text.isEmpty() ? QStringLiteral("-") : text;
+    };
+#ifdef Q_OS_WIN
+    out << "\nSerial ports (port, description):\n";
+    const QList<WinPortList::Port> found = WinPortList::available();
+    if (found.isEmpty())
+        out << "none found\n";
+    for (const WinPortList::Port& port : found)
+        out << port.name << '\t' << field(port.description) << '\n';
+#else
     // The stable names a port map should use for adapters that come and go.
     QMap<QString, QString> byId;
     const QDir links(QStringLiteral("/dev/serial/by-id"));
     for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files))
         byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
-    const auto field = [](const QString& text) {
-        return text.isEmpty() ? QStringLiteral("-") : text;
-    };
     out << "\nSerial devices (device, description, maker, serial number, stable path):\n";
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     if (infos.isEmpty())
@@ -78,6 +90,7 @@ int ports(QTextStream& out) {
             << field(info.manufacturer()) << '\t' << field(info.serialNumber()) << '\t'
             << field(byId.value(QFileInfo(info.systemLocation()).canonicalFilePath())) << '\n';
     }
+#endif
     return kAnswered;
 }
 

@@ -1,7 +1,11 @@
 #include "link/transport/DevicePort.h"
 
-#include "link/transport/SerialLine.h"
 #include "link/transport/SocketLine.h"
+#ifdef Q_OS_WIN
+#include "link/transport/WinSerialLine.h"
+#else
+#include "link/transport/SerialLine.h"
+#endif
 
 #include <utility>
 
@@ -36,7 +40,11 @@ SerialPort::OpenResult DevicePort::open() {
     case PortTarget::Kind::Invalid:
         return {false, target.error};
     case PortTarget::Kind::Device:
+#ifdef Q_OS_WIN
+        line = new WinSerialLine(target.path, this);
+#else
         line = new SerialLine(target.path, this);
+#endif
         break;
     case PortTarget::Kind::Tcp:
     case PortTarget::Kind::Rfc2217:

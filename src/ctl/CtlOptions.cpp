@@ -3,6 +3,7 @@
 #include "link/transport/PortMap.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <cmath>
 
 namespace trv::ctl {
@@ -38,7 +39,9 @@ QString CtlOptions::usage() {
         "Commands:\n"
         "  send TEXT...          send each command (e.g. C00, \"CF LAMPMODE FULL\") with the unit\n"
         "                        address and a carriage return, print what went out and came back\n"
-        "  read NAME             read and decode status, input, setting, lamp or temp\n"
+        "  read NAME...          read and decode status, input, setting, lamp or temp, one line\n"
+        "                        each in the order given (of several, an empty line for a\n"
+        "                        reply not decoded)\n"
         "  hold TEXT SECONDS     repeat a command every 100 ms for SECONDS, from 0.1 (one send)\n"
         "                        to 3600 (Ctrl+C stops it)\n"
         "  list [basic|set|read] [WORD]\n"
@@ -51,15 +54,20 @@ QString CtlOptions::usage() {
         "  --baud 9600|19200     line speed\n"
         "  --address ADDRESS     single, all, or a unit number 1 to 4\n"
         "  --timeout MS          the reply window in milliseconds (default 1000)\n"
-        "  --json                send and read: one JSON object per command\n"
+        "  --json                send and read: one JSON object per command; its \"value\" is\n"
+        "                        the decoded read as data: status as on, standby, warm-up,\n"
+        "                        cooling, power-fault, temperature-fault or lamp-fault; lamp\n"
+        "                        hours and input as numbers; temp as an array of the three\n"
+        "                        temperatures in deg C; setting as its words; else null\n"
         "  -h, --help            this text\n"
         "  --version             the program's version\n"
         "\n"
         "Exit codes: 0 every command answered, 1 the port could not be opened or the link was\n"
         "lost during the run, 2 usage, 3 a command got no reply, 4 a read's reply could not be\n"
-        "decoded. Reads are decoded as the panel decodes them, which is without a unit address:\n"
-        "a read that goes out with one (--address 1 to 4, or a stored address) ends with 4.\n"
-        "Nothing a run does changes the stored settings.\n");
+        "decoded (of several reads, the larger of 3 and 4). Reads are decoded as the panel\n"
+        "decodes them, which is without a unit address: a read that goes out with one\n"
+        "(--address 1 to 4, or a stored address) ends with 4. Nothing a run does changes the\n"
+        "stored settings.\n");
 }
 
 QString CtlOptions::readCommand(const QString& name) {
@@ -184,13 +192,18 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
         if (!checkTexts())
             return std::nullopt;
     } else if (sub == QLatin1String("read")) {
-        if (rest.size() != 1 || readCommand(rest[0]).isEmpty()) {
-            error = QStringLiteral("read needs one of status, input, setting, lamp, temp%1")
-                        .arg(rest.isEmpty() ? QString()
-                                            : QStringLiteral(", not \"%1\"").arg(rest.join(u' ')));
+        const auto unknown = std::find_if(rest.cbegin(), rest.cend(), [](const QString& name) {
+            return readCommand(name).isEmpty();
+        });
+        if (rest.isEmpty() || unknown != rest.cend()) {
+            error =
+                QStringLiteral("read needs one or more of status, input, setting, lamp, temp%1")
+                    .arg(rest.isEmpty() ? QString() : QStringLiteral(", not \"%1\"").arg(*unknown));
             return std::nullopt;
         }
-        options.readName = rest[0];
+        options.readNames = rest;
+        for (const QString& name : rest)
+            options.texts << readCommand(name);
     } else if (sub == QLatin1String("hold")) {
         if (rest.size() != 2) {
             error = QStringLiteral("hold needs a command and a number of seconds");

@@ -22,9 +22,9 @@ struct CtlOptions {
     bool help = false;
     bool version = false;
 
-    QString subcommand; // send, read, hold, list, ports
-    QStringList texts;  // send: the commands; hold: the one command
-    QString readName;   // read
+    QString subcommand;    // send, read, hold, list, ports
+    QStringList texts;     // send and read: the commands; hold: the one command
+    QStringList readNames; // read, in the order given
     double holdSeconds = 0;
     QString listName; // list: basic, set, read or empty for all
     QString listWord;

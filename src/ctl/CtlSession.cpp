@@ -80,8 +80,13 @@ Exchange CtlSession::exchange(const QString& command) {
             return;
         // The end of the reply window empties the receive buffer before it is seen here: keep
         // each arrival, so a reply cut short is still there.
-        if (!link_.receiveBuffer().empty())
+        if (!link_.receiveBuffer().empty()) {
             result.received = link_.receiveBuffer();
+            // Taken from the same arrival as the status line's text, which later arrivals
+            // that do not decode leave as it is.
+            if (auto value = ReplyValue::decode(result.sent, result.received))
+                result.value = std::move(value);
+        }
         if (link_.replyComplete()) {
             result.replied = true;
             result.replyMs = started_.elapsed() - result.sentAtMs;
@@ -98,6 +103,8 @@ Exchange CtlSession::exchange(const QString& command) {
     result.rx = link_.display().rx;
     if (!link_.display().status.empty())
         result.decoded = link_.display().status;
+    else
+        result.value.reset();
     link_.timer2().setEnabled(false);
     link_.resetExchange();
     return result;

@@ -4,6 +4,7 @@
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
+#include "link/ReplyValue.h"
 #include "link/transport/DevicePort.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@ struct Exchange {
     std::string received; // what came back
     std::string tx, rx;   // the echoes of both directions
     std::optional<std::string> decoded;
+    std::optional<ReplyValue> value; // the decoded reply as data
     bool replied = false;
     qint64 sentAtMs = 0; // since the run started
     qint64 replyMs = -1; // from the send to the end of the reply

@@ -1,19 +1,36 @@
 #include "pjlink/PjlinkMapping.h"
 
-#include "link/EchoRule.h"
-#include "link/ReplyDecoder.h"
+#include "link/ReplyValue.h"
 
-#include <charconv>
+#include <algorithm>
 
 namespace trv::pjlink {
 namespace {
 
-// The panel's status-line text for a reply to `command`, as it shows it.
-std::optional<std::string> panelText(std::string_view command, std::string_view reply) {
-    return decodeReply(command, renderEcho(reply).text, reply.size());
+ProjectorStatus::Power powerOf(ReplyValue::Power power) {
+    switch (power) {
+    case ReplyValue::Power::On:
+        return ProjectorStatus::Power::On;
+    case ReplyValue::Power::Standby:
+        return ProjectorStatus::Power::Standby;
+    case ReplyValue::Power::WarmingUp:
+        return ProjectorStatus::Power::WarmingUp;
+    case ReplyValue::Power::Cooling:
+        return ProjectorStatus::Power::Cooling;
+    case ReplyValue::Power::Fault:
+        break;
+    }
+    return ProjectorStatus::Power::Abnormal;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+// The value of a reply to `command`, when it is the kind of value asked for.
+template <typename Read>
+std::optional<Read> readOf(std::string_view command, std::string_view reply) {
+    const std::optional<ReplyValue> value = ReplyValue::decode(command, reply);
+    if (!value)
+        return std::nullopt;
+    return std::get<Read>(value->read);
+}
 
 } // namespace
 
@@ -45,52 +62,25 @@ std::string ProjectorStatus::errorValue() const {
 }
 
 std::optional<ProjectorStatus> decodeStatus(std::string_view reply) {
-    const std::optional<std::string> text = panelText("CR0\r", reply);
-    if (!text)
+    const auto read = readOf<ReplyValue::StatusRead>("CR0\r", reply);
+    if (!read)
         return std::nullopt;
     ProjectorStatus status;
-    // The first digit is the power state, also behind a temperature or lamp fault.
-    switch (reply[0]) {
-    case '0':
-        status.power = ProjectorStatus::Power::On;
-        break;
-    case '8':
-        status.power = ProjectorStatus::Power::Standby;
-        break;
-    case '4':
-        status.power = ProjectorStatus::Power::WarmingUp;
-        break;
-    case '2':
-        status.power = ProjectorStatus::Power::Cooling;
-        break;
-    default:
-        status.power = ProjectorStatus::Power::Abnormal;
-        break;
-    }
-    status.temperatureFault = *text == " Temperature abnormality";
-    status.lampFault = *text == " Lamp Failure";
-    if (status.temperatureFault && reply[0] == '1')
-        status.power = ProjectorStatus::Power::Abnormal;
+    // The power state also behind a temperature or lamp fault.
+    status.power = powerOf(read->power);
+    status.temperatureFault = read->status == ReplyValue::Status::TemperatureFault;
+    status.lampFault = read->status == ReplyValue::Status::LampFault;
     return status;
 }
 
 std::optional<int> decodeInput(std::string_view reply) {
-    if (!panelText("CR1\r", reply))
-        return std::nullopt;
-    return reply[0] - '0';
+    const auto read = readOf<ReplyValue::InputRead>("CR1\r", reply);
+    return read ? std::optional(read->number) : std::nullopt;
 }
 
 std::optional<int> decodeLampHours(std::string_view reply) {
-    // The panel shows the hours of a reply of five digits and a carriage return only.
-    if (reply.size() != 6 || reply[5] != '\r' || !panelText("CR3\r", reply))
-        return std::nullopt;
-    int hours = 0;
-    for (char c : reply.substr(0, 5)) {
-        if (!isDigit(c))
-            return std::nullopt;
-        hours = hours * 10 + (c - '0');
-    }
-    return hours;
+    const auto read = readOf<ReplyValue::LampRead>("CR3\r", reply);
+    return read ? std::optional(read->hours) : std::nullopt;
 }
 
 std::optional<InputMap> InputMap::parse(std::string_view text, std::string& error) {

@@ -31,6 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageRow{"TooLong", {"send", QString(257, 'C')}, "256"},
                       UsageRow{"Empty", {"send", ""}, "empty"},
                       UsageRow{"UnknownRead", {"read", "voltage"}, "voltage"},
+                      UsageRow{"UnknownAmongReads", {"read", "lamp", "hours", "temp"}, "\"hours\""},
+                      UsageRow{"NoRead", {"read"}, "one or more of status"},
                       UsageRow{"NegativeHold", {"hold", "C30", "-1"}, "-1"},
                       UsageRow{"WordHold", {"hold", "C30", "soon"}, "soon"},
                       UsageRow{"InfiniteHold", {"hold", "C30", "inf"}, "inf"},
@@ -50,7 +52,7 @@ TEST(CtlOptions, OptionsAnywhereAndAddressesAsTheyGoOnTheWire) {
         {"read", "lamp", "--json", "--address", "3", "--port", "tcp://h:1", "--baud", "9600"},
         error);
     ASSERT_TRUE(options) << error.toStdString();
-    EXPECT_EQ(options->readName, "lamp");
+    EXPECT_EQ(options->readNames, QStringList({"lamp"}));
     EXPECT_TRUE(options->json);
     EXPECT_EQ(options->address, "A003");
     EXPECT_EQ(options->port, "tcp://h:1");
@@ -59,6 +61,14 @@ TEST(CtlOptions, OptionsAnywhereAndAddressesAsTheyGoOnTheWire) {
     EXPECT_EQ(CtlOptions::parse({"hold", "C30", "2.5"}, error)->holdSeconds, 2.5);
     EXPECT_EQ(CtlOptions::parse({"hold", "C30", "0.1"}, error)->holdSeconds, 0.1);
     EXPECT_EQ(CtlOptions::parse({"--port", "com15", "send", "C00"}, error)->port, "com15");
+}
+
+TEST(CtlOptions, ReadsInTheOrderGiven) {
+    QString error;
+    const auto options = CtlOptions::parse({"read", "temp", "status", "lamp", "temp"}, error);
+    ASSERT_TRUE(options) << error.toStdString();
+    EXPECT_EQ(options->readNames, QStringList({"temp", "status", "lamp", "temp"}));
+    EXPECT_EQ(options->texts, QStringList({"CR6", "CR0", "CR3", "CR6"}));
 }
 
 TEST(CtlOptions, ShortHelpAndWordsAfterTheDoubleDash) {

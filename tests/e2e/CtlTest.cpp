@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -106,6 +107,90 @@ TEST_F(Ctl, ReadsDecodeAndJsonTellsEverything) {
     EXPECT_TRUE(object["replied"].toBool());
     EXPECT_GE(object["replyMs"].toInt(-1), 0);
 }
+
+TEST_F(Ctl, SeveralReadsInOneRunEachOnItsLineAndAsData) {
+    START();
+    const QStringList reads{"--port", link(), "read", "status", "lamp", "temp"};
+    Run run = ctl(reads);
+    EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, " Stand by\n"
+                       "   1 2 3 4   Hour Use\n"
+                       " 0 2 5 . 0 deg C 0 2 4 . 5 deg C 0 2 6 . 0 deg C \n");
+    run = ctl(QStringList{"--json"} + reads);
+    EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+    QList<QJsonObject> objects;
+    for (const QString& line : lines)
+        objects << QJsonDocument::fromJson(line.toLatin1()).object();
+    EXPECT_EQ(objects[0]["command"].toString(), "CR0");
+    EXPECT_EQ(objects[0]["value"].toString(), "standby");
+    EXPECT_EQ(objects[1]["command"].toString(), "CR3");
+    EXPECT_EQ(objects[1]["value"].toInt(-1), 1234);
+    EXPECT_EQ(objects[2]["command"].toString(), "CR6");
+    std::vector<double> celsius;
+    for (const QJsonValue& value : objects[2]["value"].toArray())
+        celsius.push_back(value.toDouble(-1));
+    EXPECT_EQ(celsius, std::vector<double>({25.0, 24.5, 26.0}));
+    EXPECT_EQ(received(), QStringList({"CR0", "CR3", "CR6", "CR0", "CR3", "CR6"}));
+}
+
+// Of several reads on a projector played by a script, each keeps its line and the run ends
+// with the worst of their ends, wherever it came.
+struct WorstRow {
+    const char* name;
+    std::vector<std::string> answers; // to CR0, CR3 and CR6 in turn; empty: none
+    int exit;
+    std::string out;
+    const char* complaint; // on standard error
+};
+
+void PrintTo(const WorstRow& row, std::ostream* os) { *os << row.name; }
+
+class CtlReads : public Ctl, public ::testing::WithParamInterface<WorstRow> {};
+
+TEST_P(CtlReads, EndWithTheWorstOfTheirEnds) {
+    const WorstRow& row = GetParam();
+    testing::LoopbackServer server;
+    std::string heard;
+    server.serve([&](testing::LoopbackServer::Peer& peer) {
+        for (const std::string& answer : row.answers) {
+            heard += peer.receive(5000, 64, "\r");
+            if (!answer.empty())
+                peer.send(answer);
+        }
+        peer.receive(5000); // until trv-ctl has gone
+    });
+    const Run run = ctl(
+        {"--port", server.address("tcp"), "--timeout", "2000", "read", "status", "lamp", "temp"});
+    ASSERT_TRUE(server.finished());
+    EXPECT_EQ(heard, "CR0\rCR3\rCR6\r");
+    EXPECT_EQ(run.exit, row.exit) << run.err.toStdString();
+    EXPECT_EQ(run.out.toStdString(), row.out);
+    EXPECT_TRUE(run.err.contains(QLatin1String(row.complaint))) << run.err.toStdString();
+}
+
+const std::string kTemps = "025.0 024.5 026.0\r";
+const std::string kTempsShown = " 0 2 5 . 0 deg C 0 2 4 . 5 deg C 0 2 6 . 0 deg C \n";
+
+INSTANTIATE_TEST_SUITE_P(
+    CtlWorst, CtlReads,
+    ::testing::Values(WorstRow{"NoReply",
+                               {"80\r", "", kTemps},
+                               3,
+                               " Stand by\n\n" + kTempsShown,
+                               "no reply to CR3 from"},
+                      WorstRow{"NotDecodedAfterNoReply",
+                               {"", "1234\r", kTemps},
+                               4,
+                               "\n\n" + kTempsShown,
+                               "the reply \"1 2 3 4  [CR]\" to CR3 could not be decoded"},
+                      WorstRow{"NotDecodedBeforeNoReply",
+                               {"99\r", "", kTemps},
+                               4,
+                               "\n\n" + kTempsShown,
+                               "the reply \"9 9  [CR]\" to CR0 could not be decoded"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, ExitCodes) {
     START({QStringLiteral("--id"), QStringLiteral("1")});

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #ifdef Q_OS_WIN
@@ -12,12 +13,30 @@
 #else
 #include <QSerialPortInfo>
 #endif
+#include <algorithm>
 
 namespace trv::ctl {
 namespace {
 
 QString latin1(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+QJsonValue asJson(const std::optional<ReplyValue>& value) {
+    if (!value)
+        return {};
+    if (const auto* read = std::get_if<ReplyValue::StatusRead>(&value->read)) {
+        const std::string_view word = ReplyValue::word(read->status);
+        return QString::fromLatin1(word.data(), qsizetype(word.size()));
+    }
+    if (const auto* read = std::get_if<ReplyValue::InputRead>(&value->read))
+        return read->number;
+    if (const auto* read = std::get_if<ReplyValue::SettingRead>(&value->read))
+        return latin1(read->words);
+    if (const auto* read = std::get_if<ReplyValue::LampRead>(&value->read))
+        return read->hours;
+    const auto& celsius = std::get<ReplyValue::TemperatureRead>(value->read).celsius;
+    return QJsonArray{celsius[0], celsius[1], celsius[2]};
 }
 
 void print(QTextStream& out, const Exchange& e, bool json) {
@@ -29,6 +48,7 @@ void print(QTextStream& out, const Exchange& e, bool json) {
             {QStringLiteral("tx"), latin1(e.tx)},
             {QStringLiteral("rx"), latin1(e.rx)},
             {QStringLiteral("decoded"), e.decoded ? QJsonValue(latin1(*e.decoded)) : QJsonValue()},
+            {QStringLiteral("value"), asJson(e.value)},
             {QStringLiteral("replied"), e.replied},
             {QStringLiteral("sentAtMs"), e.sentAtMs},
             {QStringLiteral("replyMs"), e.replyMs >= 0 ? QJsonValue(e.replyMs) : QJsonValue()}};
@@ -126,34 +146,41 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
         return replies > 0 ? kAnswered : kNoReply;
     }
     if (options.subcommand == QLatin1String("read")) {
-        const QString command = CtlOptions::readCommand(options.readName);
-        if (!session.unitAddress().isEmpty()) {
-            err << "trv-ctl: note: " << session.unitAddress() << command
-                << " goes out with a unit address, and reads are decoded without one, as on the "
-                   "panel: its reply will not be decoded\n";
-            err.flush();
+        // Of several reads, each has its line and each message names its command.
+        const bool several = options.texts.size() > 1;
+        int exit = kAnswered;
+        for (const QString& command : options.texts) {
+            const QString about = several ? QStringLiteral(" to ") + command : QString();
+            if (!session.unitAddress().isEmpty()) {
+                err << "trv-ctl: note: " << session.unitAddress() << command
+                    << " goes out with a unit address, and reads are decoded without one, as on "
+                       "the panel: its reply will not be decoded\n";
+                err.flush();
+            }
+            const Exchange e = session.exchange(command);
+            if (options.json && !e.sent.empty())
+                print(out, e, true);
+            else if (!options.json && e.decoded)
+                out << latin1(*e.decoded) << '\n';
+            else if (!options.json && several && !session.lost())
+                out << '\n'; // line n answers the n-th name
+            if (session.lost())
+                return lost();
+            if (!e.replied) {
+                err << "trv-ctl: no reply" << about << " from " << session.where() << " within "
+                    << options.timeoutMs << " ms\n";
+                exit = std::max<int>(exit, kNoReply);
+            } else if (!e.decoded) {
+                err << "trv-ctl: the reply \"" << latin1(e.rx).trimmed() << "\"" << about
+                    << " could not be decoded"
+                    << (e.sent.size() > std::size_t(e.command.size()) + 1
+                            ? " (reads are decoded without a unit address)"
+                            : "")
+                    << '\n';
+                exit = std::max<int>(exit, kNotDecoded);
+            }
         }
-        const Exchange e = session.exchange(command);
-        if (options.json && !e.sent.empty())
-            print(out, e, true);
-        else if (!options.json && e.decoded)
-            out << latin1(*e.decoded) << '\n';
-        if (session.lost())
-            return lost();
-        if (!e.replied) {
-            err << "trv-ctl: no reply from " << session.where() << " within " << options.timeoutMs
-                << " ms\n";
-            return kNoReply;
-        }
-        if (!e.decoded) {
-            err << "trv-ctl: the reply \"" << latin1(e.rx).trimmed() << "\" could not be decoded"
-                << (e.sent.size() > std::size_t(e.command.size()) + 1
-                        ? " (reads are decoded without a unit address)"
-                        : "")
-                << '\n';
-            return kNotDecoded;
-        }
-        return kAnswered;
+        return exit;
     }
     int exit = kAnswered;
     for (const QString& text : options.texts) {

@@ -4,19 +4,66 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <chrono>
+#include <thread>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+
+constexpr char kGaveUp[] = "trv-ctl: gave up: the run took longer than it may\n";
+
+#ifdef Q_OS_WIN
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        interrupted = 1;
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// The overall bound: whatever blocks, the run ends. Windows has no alarm(), so a thread that
+// only sleeps keeps the time.
+void startBound(unsigned seconds) {
+    std::thread([seconds] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        std::fputs(kGaveUp, stderr);
+        std::fflush(stderr);
+        std::_Exit(trv::ctl::kNoReply);
+    }).detach();
+}
+
+// Ctrl+C, Ctrl+Break and the console window closing end a hold cleanly.
+void watchInterrupts() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+#else
 void onInterrupt(int) { interrupted = 1; }
 
-// The overall bound: whatever blocks, the run ends.
 void onAlarm(int) {
-    const char message[] = "trv-ctl: gave up: the run took longer than it may\n";
-    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kGaveUp, sizeof kGaveUp - 1);
     _exit(trv::ctl::kNoReply);
 }
+
+// The overall bound: whatever blocks, the run ends.
+void startBound(unsigned seconds) {
+    std::signal(SIGALRM, onAlarm);
+    alarm(seconds);
+}
+
+// Ctrl+C and a polite kill end a hold cleanly, without another send.
+void watchInterrupts() {
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+#endif
 
 } // namespace
 
@@ -42,12 +89,8 @@ int main(int argc, char** argv) {
     const double commands = std::max<qsizetype>(1, options->texts.size());
     const double bound =
         3 + commands * (options->timeoutMs / 1000.0 + 1) + options->holdSeconds + 5;
-    std::signal(SIGALRM, onAlarm);
-    alarm(unsigned(std::ceil(bound)));
-    if (options->subcommand == QLatin1String("hold")) {
-        // A hold ends cleanly, without another send, on Ctrl+C or a polite kill.
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
+    startBound(unsigned(std::ceil(bound)));
+    if (options->subcommand == QLatin1String("hold"))
+        watchInterrupts();
     return trv::ctl::runCommand(*options, out, err, [] { return interrupted != 0; });
 }

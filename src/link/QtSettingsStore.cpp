@@ -134,9 +134,13 @@ QtSettingsStore::QtSettingsStore() : path_(userFile()) {
         values_ = parsed.values;
 }
 #else
+// Where the per-user application settings of Windows programs of this kind have always been
+// kept (one key per application, one subkey per section, every value as text), so the
+// settings a user already has on the machine are found.
 QtSettingsStore::QtSettingsStore()
-    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kName,
-                                            kName)) {
+    : settings_(std::make_unique<QSettings>(
+          QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + kName,
+          QSettings::NativeFormat)) {
     path_ = settings_->fileName();
 }
 #endif
@@ -207,7 +211,11 @@ bool QtSettingsStore::write(const QString& key, const QString& value) {
     settings_->setValue(kSection + QLatin1Char('/') + key, value);
     settings_->sync();
     // A format error is the reading's; the settings have been written afresh all the same.
-    return settings_->status() != QSettings::AccessError;
+    if (settings_->status() == QSettings::AccessError) {
+        problem_ = QObject::tr("%1 cannot be saved: the registry refused the change.").arg(path_);
+        return false;
+    }
+    return true;
 #endif
 }
 

@@ -8,7 +8,8 @@
 
 namespace trv {
 
-// SettingsStore in the platform's native per-user settings (on Linux ~/.config/ZEKO/ZEKO.conf).
+// SettingsStore in the platform's native per-user settings: ~/.config/ZEKO/ZEKO.conf on Linux,
+// HKCU\Software\VB and VBA Program Settings\ZEKO in the registry on Windows.
 // A file that is not a regular file, or far larger than anything the program writes, is left
 // alone: nothing is read from it and nothing written over it. A symbolic link is followed, so
 // a file kept elsewhere and linked into place is read and saved where it lies.

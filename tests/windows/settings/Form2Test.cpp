@@ -176,7 +176,11 @@ TEST(Form2OnARealPort, MissingDeviceGivesRetryWithTheReasonAndStoresNothing) {
     qunsetenv("ZEKO_COM14");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text, "Retry Comport");
+#ifdef Q_OS_WIN
+    EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("No such port")));
+#else
     EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("No such device")));
+#endif
     EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("/dev/trv-no-such-adapter")));
     EXPECT_EQ(store.writeCount, 0);
     EXPECT_FALSE(serial.isOpen());

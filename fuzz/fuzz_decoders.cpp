@@ -1,9 +1,11 @@
 // The reply decoders over arrivals split at random: the first byte picks the command, each
 // following byte below 0x20 ends a piece. Decoding never reads outside the echo (the address
-// sanitizer watches) and its text is printable and bounded.
+// sanitizer watches), its text is printable and bounded, and a reply has a value only where
+// the status line shows text for it.
 #include "FuzzCheck.h"
 #include "link/EchoRule.h"
 #include "link/ReplyDecoder.h"
+#include "link/ReplyValue.h"
 
 #include <array>
 #include <cstdint>
@@ -31,6 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const char c : *status)
                 FUZZ_CHECK(printable(c));
             FUZZ_CHECK(command.rfind("CR", 0) == 0); // never with an address
+        }
+        // A value only where the status line shows text, and numbers only as the line shows.
+        if (const auto value = trv::ReplyValue::decode(command, buffer)) {
+            FUZZ_CHECK(status.has_value());
+            if (const auto* lamp = std::get_if<trv::ReplyValue::LampRead>(&value->read))
+                FUZZ_CHECK(lamp->hours >= 0 && lamp->hours <= 99999);
         }
     }
     return 0;

@@ -8,7 +8,8 @@ namespace {
 
 // The key where Windows programs of this kind keep their per-user settings, as the store must
 // find them.
-const QString kKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\ZEKO");
+const QString kKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\ZEKO");
 
 // Puts back whatever the user had under the key, so the test can run on a real desk.
 struct KeptSettings {

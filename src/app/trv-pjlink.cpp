@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         return 2;
 
     // The line: COM n through the same port map as the panel, or a device or address.
-    trv::QtSettingsStore store;
+    trv::QtSettingsStore store(options->profile);
     trv::DevicePort port{trv::PortMap(&store)};
     if (const std::optional<int> n = PjlinkOptions::comPort(options->port))
         port.setPortNumber(*n);

@@ -2,6 +2,7 @@
 
 #include "ctl/CtlSession.h"
 #include "link/Catalogue.h"
+#include "link/StartupSettings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -77,8 +78,8 @@ int list(const CtlOptions& options, QTextStream& out) {
     return kAnswered;
 }
 
-int ports(QTextStream& out) {
-    QtSettingsStore store;
+int ports(const CtlOptions& options, QTextStream& out) {
+    QtSettingsStore store(options.profile);
     const PortMap map(&store);
     for (int n = 1; n <= 15; ++n) {
         const PortTarget target = map.targetFor(n);
@@ -114,6 +115,24 @@ int ports(QTextStream& out) {
     return kAnswered;
 }
 
+// Each profile with what it holds, in the words --port, --baud and --address take.
+int profiles(QTextStream& out) {
+    const QStringList names = QStringList{QString()} + QtSettingsStore::profiles();
+    for (const QString& name : names) {
+        QtSettingsStore store(name);
+        const int portNo = StartupSettings::portNo(store);
+        const std::string address = StartupSettings::unitAddress(store);
+        out << (name.isEmpty() ? QStringLiteral("(default)") : name) << '\t'
+            << (portNo == 0 ? QStringLiteral("-") : QStringLiteral("COM%1").arg(portNo)) << '\t'
+            << (StartupSettings::baudCode(store) == 96 ? 9600 : 19200) << '\t'
+            << (address.empty()     ? QStringLiteral("single")
+                : address == "AFFF" ? QStringLiteral("all")
+                                    : QString::fromStdString(address.substr(3)))
+            << '\n';
+    }
+    return kAnswered;
+}
+
 } // namespace
 
 int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
@@ -121,7 +140,9 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
     if (options.subcommand == QLatin1String("list"))
         return list(options, out);
     if (options.subcommand == QLatin1String("ports"))
-        return ports(out);
+        return ports(options, out);
+    if (options.subcommand == QLatin1String("profiles"))
+        return profiles(out);
 
     CtlSession session(options);
     QString reason;

@@ -1,5 +1,6 @@
 #include "ctl/CtlOptions.h"
 
+#include "link/ProfileName.h"
 #include "link/transport/PortMap.h"
 
 #include <QCommandLineParser>
@@ -47,8 +48,12 @@ QString CtlOptions::usage() {
         "  list [basic|set|read] [WORD]\n"
         "                        the command catalogue, optionally one list and entries with WORD\n"
         "  ports                 what each COM number opens, and this machine's serial devices\n"
+        "  profiles              each profile's port, speed and unit address, a line each,\n"
+        "                        tab-separated: (default) first, then the profiles by name\n"
         "\n"
         "Options (by default the port, speed and unit address the panel stored):\n"
+        "  --profile NAME        the stored settings of the profile NAME (as trv-panel --profile\n"
+        "                        NAME keeps them) instead of the default ones\n"
         "  --port PORT           COM1 to COM15, a device path, tcp://HOST:PORT or\n"
         "                        rfc2217://HOST:PORT\n"
         "  --baud 9600|19200     line speed\n"
@@ -103,7 +108,8 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
     const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("BAUD"));
     const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("ADDRESS"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
-    parser.addOptions({help, version, json, port, baud, address, timeout});
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("NAME"));
+    parser.addOptions({help, version, json, port, baud, address, timeout, profile});
     if (!parser.parse(QStringList{QStringLiteral("trv-ctl")} + args)) {
         if (!parser.unknownOptionNames().isEmpty())
             error = QStringLiteral("unknown option: %1")
@@ -125,6 +131,12 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
     options.json = parser.isSet(json);
+    if (parser.isSet(profile)) {
+        options.profile = parser.value(profile);
+        const QString problem = ProfileName::problem(options.profile);
+        if (!problem.isEmpty())
+            return bad(profile, ProfileName::printable(options.profile), problem);
+    }
     if (parser.isSet(port)) {
         const QString v = parser.value(port);
         options.port = v.trimmed();
@@ -233,9 +245,9 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
             return std::nullopt;
         }
         options.listWord = rest.value(0);
-    } else if (sub == QLatin1String("ports")) {
+    } else if (sub == QLatin1String("ports") || sub == QLatin1String("profiles")) {
         if (!rest.isEmpty()) {
-            error = QStringLiteral("ports takes no arguments, not \"%1\"").arg(rest[0]);
+            error = QStringLiteral("%1 takes no arguments, not \"%2\"").arg(sub, rest[0]);
             return std::nullopt;
         }
     } else {

@@ -13,6 +13,7 @@ struct CtlOptions {
     static constexpr double kShortestHoldSeconds = 0.1; // one send
     static constexpr double kLongestHoldSeconds = 3600;
 
+    QString profile; // --profile: whose stored settings; empty: the default ones
     QString port;    // --port: COM1..COM15, a device path or a network address; empty: stored
     int baud = 0;    // --baud: 9600 or 19200; 0: stored
     QString address; // --address as a unit address ("", "AFFF", "A001".."A004")
@@ -22,7 +23,7 @@ struct CtlOptions {
     bool help = false;
     bool version = false;
 
-    QString subcommand;    // send, read, hold, list, ports
+    QString subcommand;    // send, read, hold, list, ports, profiles
     QStringList texts;     // send and read: the commands; hold: the one command
     QStringList readNames; // read, in the order given
     double holdSeconds = 0;

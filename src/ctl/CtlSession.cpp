@@ -9,7 +9,7 @@
 namespace trv::ctl {
 
 CtlSession::CtlSession(const CtlOptions& options)
-    : options_(options), port_(PortMap(&store_)), link_(port_, clock_) {
+    : options_(options), store_(options.profile), port_(PortMap(&store_)), link_(port_, clock_) {
     started_.start();
     connect(&port_, &SerialPort::linkLost, this, [this](const QString& reason) {
         if (!lost())

@@ -1,12 +1,14 @@
 #include "link/QtSettingsStore.h"
 
-#ifdef Q_OS_UNIX
+#include "link/ProfileName.h"
+
 #include <QDir>
+#include <QStandardPaths>
+#ifdef Q_OS_UNIX
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <fcntl.h>
@@ -18,6 +20,14 @@ namespace trv {
 namespace {
 const QString kSection = QStringLiteral("StartUP");
 const QString kName = QStringLiteral("ZEKO");
+
+// The folder of the default settings file on Linux; on Windows, where the panel's lock lies.
+QString userFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QLatin1Char('/') + kName;
+}
+
+QString profileFolder() { return userFolder() + QStringLiteral("/profiles"); }
 
 #ifdef Q_OS_UNIX
 QString notRegular(const QString& path) {
@@ -115,15 +125,43 @@ Parsed parse(const QByteArray& text, const QString& key = {}, const QString& val
     return parsed;
 }
 
-QString userFile() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QLatin1Char('/') + kName + QLatin1Char('/') + kName + QStringLiteral(".conf");
+QString userFile(const QString& profile) {
+    return profile.isEmpty()
+               ? userFolder() + QLatin1Char('/') + kName + QStringLiteral(".conf")
+               : profileFolder() + QLatin1Char('/') + profile + QStringLiteral(".conf");
 }
+#else
+const QString kKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + kName;
+const QString kProfilesKey = kKey + QStringLiteral("\\Profiles");
 #endif
 } // namespace
 
+QString QtSettingsStore::panelLockFile(const QString& profile) {
+    // The leading dot hides it, and keeps Windows from taking a profile named like a device
+    // ("COM3") for that device.
+    return (profile.isEmpty() ? userFolder() : profileFolder()) + QStringLiteral("/.") +
+           (profile.isEmpty() ? kName : profile) + QStringLiteral(".panel.lock");
+}
+
+QStringList QtSettingsStore::profiles() {
+    QStringList names;
 #ifdef Q_OS_UNIX
-QtSettingsStore::QtSettingsStore() : path_(userFile()) {
+    for (const QString& file :
+         QDir(profileFolder()).entryList({QStringLiteral("*.conf")}, QDir::Files, QDir::Name))
+        names << file.chopped(5);
+#else
+    names = QSettings(kProfilesKey, QSettings::NativeFormat).childGroups();
+#endif
+    // What no --profile could name is not a profile.
+    names.removeIf([](const QString& name) { return !ProfileName::problem(name).isEmpty(); });
+    names.sort();
+    return names;
+}
+
+#ifdef Q_OS_UNIX
+QtSettingsStore::QtSettingsStore(const QString& profile) : path_(userFile(profile)) {
+    Q_ASSERT(profile.isEmpty() || ProfileName::problem(profile).isEmpty());
     const Content content = load(path_);
     problem_ = content.problem;
     if (!problem_.isEmpty())
@@ -137,10 +175,11 @@ QtSettingsStore::QtSettingsStore() : path_(userFile()) {
 // Where the per-user application settings of Windows programs of this kind have always been
 // kept (one key per application, one subkey per section, every value as text), so the
 // settings a user already has on the machine are found.
-QtSettingsStore::QtSettingsStore()
+QtSettingsStore::QtSettingsStore(const QString& profile)
     : settings_(std::make_unique<QSettings>(
-          QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + kName,
+          profile.isEmpty() ? kKey : kProfilesKey + QLatin1Char('\\') + profile,
           QSettings::NativeFormat)) {
+    Q_ASSERT(profile.isEmpty() || ProfileName::problem(profile).isEmpty());
     path_ = settings_->fileName();
 }
 #endif

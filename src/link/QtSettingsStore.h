@@ -9,7 +9,8 @@
 namespace trv {
 
 // SettingsStore in the platform's native per-user settings: ~/.config/ZEKO/ZEKO.conf on Linux,
-// HKCU\Software\VB and VBA Program Settings\ZEKO in the registry on Windows.
+// HKCU\Software\VB and VBA Program Settings\ZEKO in the registry on Windows; a profile's in
+// ~/.config/ZEKO/profiles/NAME.conf or ...\ZEKO\Profiles\NAME.
 // A file that is not a regular file, or far larger than anything the program writes, is left
 // alone: nothing is read from it and nothing written over it. A symbolic link is followed, so
 // a file kept elsewhere and linked into place is read and saved where it lies.
@@ -17,8 +18,14 @@ class QtSettingsStore final : public SettingsStore {
 public:
     static constexpr qint64 kLargestFile = 1024 * 1024;
 
-    QtSettingsStore();
+    // The default settings, or those of the profile named (a name ProfileName accepts).
+    explicit QtSettingsStore(const QString& profile = {});
     ~QtSettingsStore() override;
+
+    // The names of the profiles stored, sorted.
+    static QStringList profiles();
+    // The file a panel holds locked while it runs on the profile (empty: the default).
+    static QString panelLockFile(const QString& profile);
 
     QString read(const QString& key, const QString& fallback) override;
     bool write(const QString& key, const QString& value) override;

@@ -1,5 +1,6 @@
 #include "pjlink/PjlinkOptions.h"
 
+#include "link/ProfileName.h"
 #include "link/transport/PortMap.h"
 
 #include <QCommandLineParser>
@@ -29,6 +30,8 @@ constexpr Key kKeys[] = {
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
     {"cache-ms", "MS", "how long a status read answers for (default 1000)"},
+    {"profile", "NAME",
+     "COMn through the port map of trv-panel --profile NAME (default: the default one)"},
 };
 
 bool parseListen(const QString& text, PjlinkOptions& options) {
@@ -89,6 +92,14 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
             }))
             return bad(QStringLiteral("at most 64 characters of printable ASCII"));
         options.name = value;
+    } else if (key == QLatin1String("profile")) {
+        const QString problem = ProfileName::problem(value);
+        if (!problem.isEmpty()) {
+            error = QStringLiteral("bad value for profile: \"%1\" (%2)")
+                        .arg(ProfileName::printable(value), problem);
+            return false;
+        }
+        options.profile = value;
     } else if (key == QLatin1String("password-file")) {
         options.passwordFile = value;
     } else if (key == QLatin1String("inputs")) {

@@ -14,6 +14,7 @@ namespace trv::pjlink {
 struct PjlinkOptions {
     QString configFile; // --config
     QString port;       // --port: COMn, a device path or a network address
+    QString profile;    // --profile: whose port map COMn goes through; empty: the default
     int baud = 9600;    // --baud
     QString address;    // --address as a unit address ("", "AFFF", "A001".."A004")
     QHostAddress listenHost = QHostAddress::AnyIPv4;

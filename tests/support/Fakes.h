@@ -102,7 +102,14 @@ public:
                  const QString& detail) override {
         shown.push_back({text, title, detail});
     }
+    // Recorded as shown, its two answers as the detail; answered with `answer`.
+    bool question(QWidget*, const QString& text, const QString& title, const QString& yes,
+                  const QString& no) override {
+        shown.push_back({text, title, yes + QLatin1Char('|') + no});
+        return answer;
+    }
     std::vector<Shown> shown;
+    bool answer = false;
 };
 
 } // namespace trv::testing

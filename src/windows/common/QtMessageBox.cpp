@@ -1,6 +1,7 @@
 #include "windows/common/QtMessageBox.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace trv {
 
@@ -12,6 +13,17 @@ void QtMessageBox::warning(QWidget* parent, const QString& text, const QString& 
     if (!detail.isEmpty())
         box.setInformativeText(detail);
     box.exec();
+}
+
+bool QtMessageBox::question(QWidget* parent, const QString& text, const QString& title,
+                            const QString& yes, const QString& no) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
+    box.setEscapeButton(box.addButton(no, QMessageBox::RejectRole));
+    box.setDefaultButton(yesButton);
+    box.exec();
+    return box.clickedButton() == yesButton;
 }
 
 } // namespace trv

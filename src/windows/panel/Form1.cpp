@@ -140,6 +140,11 @@ Form1::~Form1() {
         disconnect(button, nullptr, this, nullptr);
 }
 
+void Form1::setProfileName(const QString& name) {
+    captionTail_ = name.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + name;
+    setWindowTitle(QStringLiteral("ZEKO   TRV-M5400  CONTROL  Ver.2.0") + captionTail_);
+}
+
 Form2* Form1::settingsDialog() const { return form2_; }
 Form3* Form1::console() const { return form3_; }
 
@@ -431,6 +436,7 @@ void Form1::showSettingsDialog(bool modal) {
         return;
     }
     form2_ = new Form2(values_, link_.serial(), platform_.store, platform_.messages, this);
+    form2_->setWindowTitle(form2_->windowTitle() + captionTail_);
     if (modal) {
         form2_->setWindowModality(Qt::ApplicationModal);
         // Nothing else is on screen yet: put the dialog in the middle of it.
@@ -456,6 +462,7 @@ void Form1::Command74_Click() {
     link_.timer4().setInterval(7500);
     if (!form3_) {
         form3_ = new Form3(link_, this);
+        form3_->setWindowTitle(form3_->windowTitle() + captionTail_);
         connect(form3_, &Form3::closed, this, &Form1::consoleClosed);
     }
     form3_->show();

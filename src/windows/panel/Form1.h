@@ -28,6 +28,9 @@ public:
 
     // Runs the load and shows the window, or first the settings dialog when no port opened.
     void start();
+    // Names the profile in the captions of this window, the dialog and the console; before
+    // start().
+    void setProfileName(const QString& name);
     // True when the stored port opened; otherwise the settings dialog is showing, modally.
     bool Form_Load();
 
@@ -83,6 +86,7 @@ private:
     QRadioButton* option1_ = nullptr;
     QPointer<Form2> form2_;
     QPointer<Form3> form3_;
+    QString captionTail_; // after each window's own caption: the profile's name
 };
 
 } // namespace trv

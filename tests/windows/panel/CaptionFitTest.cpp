@@ -73,5 +73,37 @@ TEST(CaptionFit, Console) {
     expectCaptionsFit(form.console());
 }
 
+struct TitleRow {
+    const char* title;
+    QString profile;
+    const char* tail; // after each window's design caption
+};
+
+void PrintTo(const TitleRow& row, std::ostream* os) { *os << row.title; }
+
+class WindowTitles : public ::testing::TestWithParam<TitleRow> {};
+
+TEST_P(WindowTitles, NameTheProfileAfterTheDesignCaption) {
+    Harness h;
+    Form1& form = h.make();
+    if (!GetParam().profile.isNull())
+        form.setProfileName(GetParam().profile);
+    form.start();
+    h.button("Command33")->click();
+    h.button("Command74")->click();
+    ASSERT_NE(form.settingsDialog(), nullptr);
+    ASSERT_NE(form.console(), nullptr);
+    const QString tail = QString::fromUtf8(GetParam().tail);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("ZEKO   TRV-M5400  CONTROL  Ver.2.0") + tail);
+    EXPECT_EQ(form.settingsDialog()->windowTitle(), QStringLiteral("  COM PORT") + tail);
+    EXPECT_EQ(form.console()->windowTitle(), QStringLiteral("Command List") + tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(CaptionFit, WindowTitles,
+                         ::testing::Values(TitleRow{"Default", QString(), ""},
+                                           TitleRow{"Profile", QStringLiteral("Room 12"),
+                                                    " \u2014 Room 12"}),
+                         [](const auto& info) { return std::string(info.param.title); });
+
 } // namespace
 } // namespace trv

@@ -11,6 +11,8 @@
 #include <cstdio>
 #ifdef Q_OS_WIN
 #include <windows.h>
+// windows.h names its own message box function MessageBox through a macro.
+#undef MessageBox
 #endif
 
 namespace trv {

@@ -1,11 +1,13 @@
 // Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
 // reception flood, the cost of one arrival against the buffer length, opening the command
 // console, the cold start, a trv-ctl run, and trv-pjlink serving PJLink clients against trv-sim.
-// Usage: trv-bench [--quick] [click] [hold] [flood] [arrival] [console] [start] [ctl] [pjlink]
+// Usage: trv-bench [--quick] [click] [hold] [flood] [record] [arrival] [console] [start] [ctl]
+//                  [pjlink]
 // Prints one table; see bench/README.md.
 #include "link/ProjectorLink.h"
 #include "link/QtClock.h"
 #include "link/SettingsStore.h"
+#include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"
 #include "windows/common/QtMessageBox.h"
 #include "windows/console/Form3.h"
@@ -93,8 +95,12 @@ struct Pty {
 
 // The panel as the program builds it, on the real line, timers and boxes.
 struct Program {
-    explicit Program(const QString& com9 = {}) {
+    explicit Program(const QString& com9 = {}, const QString& log = {}) {
         store.com9 = com9;
+        if (!log.isEmpty()) {
+            record = std::make_unique<trv::TrafficRecord>(log);
+            form.useRecord(*record);
+        }
         form.start();
     }
     MemoryStore store;
@@ -102,6 +108,7 @@ struct Program {
     trv::QtClock clock;
     trv::QtMessageBox messages;
     trv::PortValues values;
+    std::unique_ptr<trv::TrafficRecord> record;
     trv::Form1 form{{serial, store, clock, messages}, values};
 
     QPushButton* button(const char* name) {
@@ -351,9 +358,9 @@ struct FloodFigures {
 };
 
 // The panel at full height showing a flood: CPU share of its thread and memory growth.
-FloodFigures floodOnce(int seconds, int piece) {
+FloodFigures floodOnce(int seconds, int piece, const QString& log = {}) {
     Pty pty;
-    Program program;
+    Program program({}, log);
     program.form.setOuterHeightTwips(8100); // the receive display on screen
     program.button("Command44")->click();
     std::atomic<bool> stop{false};
@@ -451,6 +458,31 @@ void flood(int seconds) {
     std::snprintf(figure, sizeof figure, "%.3f ms / %.3f ms", percentile(quiet, 50),
                   percentile(quiet, 99));
     row("quiet line: first character to display 50/99", figure, "unchanged");
+}
+
+// The same flood with the traffic record on and off, rounds interleaved, medians.
+void floodRecorded(int seconds) {
+    for (const int piece : {1, 16}) {
+        std::vector<double> with, without;
+        std::vector<double> lines;
+        for (int round = 0; round < 3; ++round) {
+            without.push_back(floodOnce(seconds, piece).share);
+            QTemporaryDir dir;
+            const QString log = dir.filePath(QStringLiteral("traffic.log"));
+            with.push_back(floodOnce(seconds, piece, log).share);
+            QFile file(log);
+            file.open(QIODevice::ReadOnly);
+            lines.push_back(double(file.readAll().count('\n')) / (seconds + 1));
+        }
+        char what[64], figure[64];
+        std::snprintf(what, sizeof what, "flood, %d-char writes, record on: panel CPU", piece);
+        std::snprintf(figure, sizeof figure, "%.2f %% (%.2f x off: %.2f %%)", percentile(with, 50),
+                      percentile(with, 50) / percentile(without, 50), percentile(without, 50));
+        row(what, figure, "<= 2.0 x off");
+        std::snprintf(what, sizeof what, "  record: lines a second, %d-char writes", piece);
+        std::snprintf(figure, sizeof figure, "%.0f (one write(2) each)", percentile(lines, 50));
+        row(what, figure, "");
+    }
 }
 
 void arrivalCost() {
@@ -982,6 +1014,8 @@ int main(int argc, char** argv) {
         holdCadence(quick ? 1000 : 5000);
     if (wanted("flood"))
         flood(quick ? 3 : 10);
+    if (wanted("record"))
+        floodRecorded(quick ? 3 : 10);
     if (wanted("arrival"))
         arrivalCost();
     if (wanted("console"))

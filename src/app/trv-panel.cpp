@@ -2,6 +2,7 @@
 #include "link/ProfileName.h"
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
+#include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"
 #include "windows/common/QtMessageBox.h"
 #include "windows/panel/Form1.h"
@@ -12,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QStyleFactory>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -21,6 +23,11 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         QStringLiteral("Remote-control panel for a TRV-M5400 projector on an RS-232C line."));
     parser.addHelpOption();
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Append a record of the line's traffic to FILE (instead of [Log] File=)."),
+        QStringLiteral("FILE"));
+    parser.addOption(log);
     const QCommandLineOption profileOption(
         QStringLiteral("profile"),
         QStringLiteral("Keep the settings of the profile NAME, apart from the default ones: one "
@@ -52,6 +59,8 @@ int main(int argc, char* argv[]) {
     trv::DevicePort serial{trv::PortMap(&store)};
     trv::QtClock clock;
     trv::PortValues values;
+    // Outlives the window, which records into it until it is gone.
+    std::unique_ptr<trv::TrafficRecord> record;
     trv::Form1 form1({serial, store, clock, messages}, values);
     form1.setProfileName(profile);
     QObject::connect(&instance, &trv::PanelInstance::forwardRequested, &form1, [&form1] {
@@ -65,6 +74,11 @@ int main(int argc, char* argv[]) {
         window->raise();
         window->activateWindow();
     });
+    if (const QString path = parser.isSet(log) ? parser.value(log) : store.logFile();
+        !path.isEmpty()) {
+        record = std::make_unique<trv::TrafficRecord>(path);
+        form1.useRecord(*record);
+    }
     form1.start();
     return QApplication::exec();
 }

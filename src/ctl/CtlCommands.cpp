@@ -145,6 +145,11 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
         return profiles(out);
 
     CtlSession session(options);
+    QObject::connect(&session, &CtlSession::recordFailed, &session, [&err](const QString& problem) {
+        err << "trv-ctl: the traffic record cannot be written, going on without it: " << problem
+            << '\n';
+        err.flush();
+    });
     QString reason;
     if (!session.open(reason)) {
         err << "trv-ctl: " << reason << '\n';

@@ -64,6 +64,10 @@ QString CtlOptions::usage() {
         "                        cooling, power-fault, temperature-fault or lamp-fault; lamp\n"
         "                        hours and input as numbers; temp as an array of the three\n"
         "                        temperatures in deg C; setting as its words; else null\n"
+        "  --log FILE            append a record of the line's traffic to FILE: a line per\n"
+        "                        event, tab-separated: local time, port, TX, RX or --, the\n"
+        "                        text as the panel draws it, the bytes in hex (instead of the\n"
+        "                        stored [Log] File=)\n"
         "  -h, --help            this text\n"
         "  --version             the program's version\n"
         "\n"
@@ -110,6 +114,8 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
     const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("NAME"));
     parser.addOptions({help, version, json, port, baud, address, timeout, profile});
+    const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+    parser.addOption(log);
     if (!parser.parse(QStringList{QStringLiteral("trv-ctl")} + args)) {
         if (!parser.unknownOptionNames().isEmpty())
             error = QStringLiteral("unknown option: %1")
@@ -162,6 +168,11 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
         else
             return bad(address, v);
         options.addressGiven = true;
+    }
+    if (parser.isSet(log)) {
+        options.logFile = parser.value(log);
+        if (options.logFile.isEmpty())
+            return bad(log, options.logFile);
     }
     if (parser.isSet(timeout)) {
         const QString v = parser.value(timeout);

@@ -29,6 +29,7 @@ struct CtlOptions {
     double holdSeconds = 0;
     QString listName; // list: basic, set, read or empty for all
     QString listWord;
+    QString logFile; // --log: the traffic record; empty: the stored one, if any
 
     // Nothing, with `error` naming the bad argument, when the command line is not usable.
     static std::optional<CtlOptions> parse(const QStringList& args, QString& error);

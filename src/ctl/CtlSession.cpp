@@ -17,7 +17,18 @@ CtlSession::CtlSession(const CtlOptions& options)
     });
 }
 
+// Closed here, while the link is there to record it.
+CtlSession::~CtlSession() { port_.close(); }
+
 bool CtlSession::open(QString& reason) {
+    // The traffic record: --log, else the stored one; from before the port opens.
+    if (const QString file = options_.logFile.isEmpty() ? store_.logFile() : options_.logFile;
+        !file.isEmpty() && !record_) {
+        record_ = std::make_unique<TrafficRecord>(file);
+        connect(record_.get(), &TrafficRecord::failed, this, &CtlSession::recordFailed);
+        link_.setRecord(record_.get());
+        record_->open();
+    }
     // The port: --port as COMn, a device or an address; else what the panel stored.
     int portNo = 0;
     if (options_.port.isEmpty()) {
@@ -159,6 +170,7 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
         }
     });
     connect(&port_, &SerialPort::linkLost, &loop, &QEventLoop::quit);
+    link_.holdStarted();
     sendDue();
     repeat.start(kHoldPeriodMs);
     end.start(int(seconds * 1000));
@@ -170,6 +182,7 @@ void CtlSession::hold(const QString& command, double seconds, const std::functio
     QTimer::singleShot(150, &loop, &QEventLoop::quit);
     if (sends > 0 && !lost())
         loop.exec();
+    link_.holdEnded();
     link_.timer2().setInterval(options_.timeoutMs);
 }
 

@@ -5,10 +5,12 @@
 #include "link/QtClock.h"
 #include "link/QtSettingsStore.h"
 #include "link/ReplyValue.h"
+#include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"
 
 #include <QElapsedTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,6 +37,7 @@ public:
     static constexpr int kHoldPeriodMs = 100;
 
     explicit CtlSession(const CtlOptions& options);
+    ~CtlSession() override;
 
     // False with `reason` when the port does not open.
     bool open(QString& reason);
@@ -52,6 +55,10 @@ public:
     QString lostReason() const { return lostReason_; }
     bool lost() const { return !lostReason_.isEmpty(); }
 
+signals:
+    // The traffic record cannot be written ("FILE: why"); the run goes on without it.
+    void recordFailed(const QString& problem);
+
 private:
     // Writes one command; true only when it went out and the link is still there after it.
     bool send(const QString& command);
@@ -64,6 +71,7 @@ private:
     QElapsedTimer started_;
     QString where_;
     QString lostReason_;
+    std::unique_ptr<TrafficRecord> record_;
 };
 
 } // namespace trv::ctl

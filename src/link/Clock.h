@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/Timer.h"
+#include "link/WallTime.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,8 @@ public:
     virtual std::unique_ptr<Timer> createTimer(int intervalMs, bool precise) = 0;
     // Milliseconds on a clock that never goes back.
     virtual std::int64_t nowMs() const = 0;
+    // The wall clock and the local offset, for records a person reads.
+    virtual WallTime wallNow() const = 0;
 };
 
 } // namespace trv

@@ -2,15 +2,23 @@
 
 #include "link/EchoRule.h"
 #include "link/ReplyDecoder.h"
+#include "link/TrafficRecord.h"
 
 namespace trv {
 
 ProjectorLink::ProjectorLink(SerialPort& serial, Clock& clock, QObject* parent)
     // Precise: coarse timers may shift a tick by 5 %, which lets the reply window and the
     // display clearing (only 500 ms apart at the long periods) fire at the same moment.
-    : QObject(parent), serial_(serial), timer2_(clock.createTimer(10000, true)),
+    : QObject(parent), serial_(serial), clock_(clock), timer2_(clock.createTimer(10000, true)),
       timer4_(clock.createTimer(10500, true)) {
     connect(&serial_, &SerialPort::commEvent, this, &ProjectorLink::MSComm1_OnComm);
+    connect(&serial_, &SerialPort::opened, this, [this](const QString& name) {
+        portName_ = name.toStdString();
+        recordEvent("opened");
+    });
+    connect(&serial_, &SerialPort::closed, this, [this] { recordEvent("closed"); });
+    connect(&serial_, &SerialPort::linkLost, this,
+            [this](const QString& reason) { recordEvent("lost: " + reason.toStdString()); });
     connect(timer2_.get(), &Timer::timeout, this, &ProjectorLink::Timer2_Timer);
     connect(timer4_.get(), &Timer::timeout, this, &ProjectorLink::Timer4_Timer);
 }
@@ -27,6 +35,8 @@ bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
         display_.rx.clear();
         receiveBuffer_.clear();
         const Echo echo = renderEcho(text);
+        if (record_)
+            recordTraffic(TrafficLine::Direction::Tx, echo.text, text);
         showLegends(echo.ack, echo.cr, echo.space);
         display_.tx = echo.text;
         timer2_->setEnabled(true);
@@ -68,6 +78,9 @@ void ProjectorLink::MSComm1_OnComm(int commEvent) {
 }
 
 void ProjectorLink::received(std::string arrived, const std::string& command) {
+    // Each delivery as it came, before the buffer's limit may cut it.
+    if (record_)
+        recordTraffic(TrafficLine::Direction::Rx, renderEcho(arrived).text, arrived);
     // Text that keeps arriving while nothing is sent would grow without end: start afresh
     // rather than let one buffer outgrow what the line itself could hold.
     if (receiveBuffer_.size() + arrived.size() > kReceiveLimit) {
@@ -84,8 +97,10 @@ void ProjectorLink::received(std::string arrived, const std::string& command) {
 void ProjectorLink::Timer2_Timer() {
     // A reply that came within the window counts, though its arrival was not yet handed over.
     takeArrivals();
-    if (replyPending_ == 1)
+    if (replyPending_ == 1) {
         display_.rx = " X X X X ";
+        recordEvent(display_.rx);
+    }
     timer2_->setEnabled(false);
     display_.legendSpace = false;
     display_.legendCr = false;
@@ -93,6 +108,12 @@ void ProjectorLink::Timer2_Timer() {
     receiveBuffer_.clear();
     replyPending_ = 0;
     emit displayChanged();
+}
+
+void ProjectorLink::recordTraffic(TrafficLine::Direction direction, std::string text,
+                                  const std::string& bytes) {
+    if (record_)
+        record_->write({clock_.wallNow(), portName_, direction, std::move(text), bytes});
 }
 
 void ProjectorLink::Timer4_Timer() {

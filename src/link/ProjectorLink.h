@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/Clock.h"
+#include "link/TrafficLine.h"
 #include "link/transport/SerialPort.h"
 
 #include <QObject>
@@ -9,6 +10,8 @@
 #include <string>
 
 namespace trv {
+
+class TrafficRecord;
 
 // One exchange with the projector: sending with the unit address in front, the echo of both
 // directions, decoding of replies, and the reply-timeout and display-clearing timers.
@@ -58,6 +61,12 @@ public:
     void setRx(std::string text);
     void setStatus(std::string text);
 
+    // Every byte sent and received, the port's opening, closing and loss, a reply that did not
+    // come and a hold's start and end go to `record` from now on (none: nullptr).
+    void setRecord(TrafficRecord* record) { record_ = record; }
+    void holdStarted() { recordEvent("hold started"); }
+    void holdEnded() { recordEvent("hold ended"); }
+
 signals:
     void displayChanged();
 
@@ -69,8 +78,16 @@ private:
     void received(std::string arrived, const std::string& command);
     // What has arrived and not been handed over belongs to the exchange before now.
     void takeArrivals();
+    void recordTraffic(TrafficLine::Direction direction, std::string text,
+                       const std::string& bytes);
+    void recordEvent(std::string what) {
+        recordTraffic(TrafficLine::Direction::Event, std::move(what), {});
+    }
 
     SerialPort& serial_;
+    Clock& clock_;
+    TrafficRecord* record_ = nullptr;
+    std::string portName_;
     std::unique_ptr<Timer> timer2_;
     std::unique_ptr<Timer> timer4_;
     Display display_;

@@ -194,6 +194,8 @@ QString QtSettingsStore::portMapping(int portNo) {
     return readRaw(QStringLiteral("Ports/COM%1").arg(portNo), QString());
 }
 
+QString QtSettingsStore::logFile() { return readRaw(QStringLiteral("Log/File"), QString()); }
+
 QString QtSettingsStore::readRaw(const QString& path, const QString& fallback) {
 #ifdef Q_OS_UNIX
     const QVariant value = values_.value(path);

@@ -31,6 +31,7 @@ public:
     bool write(const QString& key, const QString& value) override;
     QString writeProblem() const override { return problem_; }
     QString portMapping(int portNo) override;
+    QString logFile() override;
 
     QString fileName() const { return path_; }
 

@@ -14,6 +14,8 @@ public:
     virtual bool write(const QString& key, const QString& value) = 0;
     // The [Ports] entry for COM n (what the port opens), empty when there is none.
     virtual QString portMapping(int /*portNo*/) { return {}; }
+    // The [Log] entry File: where the traffic record goes, empty for none.
+    virtual QString logFile() { return {}; }
     // Why the last write failed, when the store knows more than that it failed.
     virtual QString writeProblem() const { return {}; }
 };

@@ -356,6 +356,50 @@ TEST_F(Ctl, ServerThatClosesMidRunLeavesOnlyTheLossOnStandardError) {
                            .arg(server.address("tcp")));
 }
 
+TEST_F(Ctl, RecordHoldsTheExchangesInOrderWithTimesAndHex) {
+    START();
+    const QString stored = dir_.path() + QStringLiteral("/stored.log");
+    const QString given = dir_.path() + QStringLiteral("/given.log");
+    store(QStringLiteral("[Log]\nFile=%1\n").arg(stored).toUtf8());
+    for (const QStringList& extra : {QStringList{}, QStringList{QStringLiteral("--log"), given}}) {
+        const Run run = ctl(extra + QStringList{QStringLiteral("--port"), QStringLiteral("COM2"),
+                                                QStringLiteral("read"), QStringLiteral("status"),
+                                                QStringLiteral("lamp")});
+        EXPECT_EQ(run.exit, 0) << run.err.toStdString();
+    }
+    QFile file(given);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // A reply may come in several deliveries: its RX lines are joined here.
+    QStringList seen;
+    const QRegularExpression time(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        ASSERT_EQ(fields.size(), 5) << line.toStdString();
+        EXPECT_TRUE(time.match(QString::fromLatin1(fields[0])).hasMatch()) << line.toStdString();
+        EXPECT_EQ(fields[1], "COM2");
+        const QString entry =
+            QString::fromLatin1(fields[2] + ' ' + (fields[2] == "--" ? fields[3] : fields[4]));
+        if (fields[2] == "RX" && !seen.isEmpty() && seen.last().startsWith(QLatin1String("RX")))
+            seen.last() += QLatin1Char(' ') + QString::fromLatin1(fields[4]);
+        else
+            seen << entry;
+    }
+    EXPECT_EQ(seen.size(), 6) << seen.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(seen.value(0), "-- opened");
+    EXPECT_EQ(seen.value(1), "TX 43 52 30 0D");
+    EXPECT_TRUE(seen.value(2).startsWith(QLatin1String("RX ")));
+    EXPECT_EQ(seen.value(3), "TX 43 52 33 0D");
+    EXPECT_EQ(seen.value(4), "RX 30 31 32 33 34 0D");
+    EXPECT_EQ(seen.value(5), "-- closed");
+    // The stored file had the run without --log, and only that one.
+    QFile older(stored);
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+    EXPECT_EQ(older.readAll().count("\tTX\t"), 2);
+}
+
 TEST_F(Ctl, ListAndPorts) {
     const Run list =
         ctl({QStringLiteral("list"), QStringLiteral("read"), QStringLiteral("lampmode")});

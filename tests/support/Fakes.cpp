@@ -10,13 +10,16 @@ SerialPort::OpenResult FakeSerialPort::open() {
     open_ = true;
     ++opens;
     pending.clear();
+    emit opened(QStringLiteral("COM%1").arg(portNo_));
     return {true, {}};
 }
 
 void FakeSerialPort::close() {
-    if (open_)
-        ++closes;
+    if (!open_)
+        return;
+    ++closes;
     open_ = false;
+    emit closed();
 }
 
 bool FakeSerialPort::write(const std::string& bytes) {
@@ -45,7 +48,8 @@ void FakeSerialPort::deliverPieces(const std::string& bytes, std::size_t pieceSi
 void FakeSerialPort::unplug() {
     if (!open_)
         return;
-    close();
+    open_ = false;
+    ++closes;
     emit linkLost(QStringLiteral("unplugged"));
 }
 

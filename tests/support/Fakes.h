@@ -50,6 +50,9 @@ public:
     void advance(std::int64_t ms);
     std::int64_t now() const { return now_; }
     std::int64_t nowMs() const override { return now_; }
+    // The wall clock moves with the manual one, from 2026-12-07T19:20:01.000+01:00.
+    WallTime wallNow() const override { return {wallStartMs + now_, 3600}; }
+    std::int64_t wallStartMs = 1796667601000;
 
 private:
     friend class FakeTimer;
@@ -86,6 +89,7 @@ public:
     QString portMapping(int portNo) override {
         return values.value(QStringLiteral("Ports/COM%1").arg(portNo));
     }
+    QString logFile() override { return values.value(QStringLiteral("Log/File")); }
 
     QMap<QString, QString> values;
     bool failWrites = false;

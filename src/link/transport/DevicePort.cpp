@@ -59,6 +59,7 @@ SerialPort::OpenResult DevicePort::open() {
     line_ = line;
     connect(&line_->io(), &QIODevice::readyRead, this, &DevicePort::readyRead);
     connect(line_, &LineDevice::lost, this, &DevicePort::lost);
+    emit opened(explicit_ ? explicit_->text : QStringLiteral("COM%1").arg(portNo_));
     return result;
 }
 
@@ -73,6 +74,8 @@ void DevicePort::close() {
     line->close();
     // Not at once: this may run inside one of the line's own signals.
     line->deleteLater();
+    if (!losing_)
+        emit closed();
 }
 
 qint64 DevicePort::writeQueue() const { return line_ ? line_->io().bytesToWrite() : 0; }

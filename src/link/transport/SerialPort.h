@@ -33,6 +33,10 @@ public:
 
 signals:
     void commEvent(int code);
+    // The port opened; `name` is the port as the user named it (COM3, a path, an address).
+    void opened(const QString& name);
+    // The program closed the port (a lost line is linkLost alone).
+    void closed();
     // The device went away while open; the port has already been closed.
     void linkLost(const QString& reason);
 };

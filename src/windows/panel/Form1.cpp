@@ -1,6 +1,7 @@
 #include "windows/panel/Form1.h"
 
 #include "link/StartupSettings.h"
+#include "link/TrafficRecord.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"
 #include "windows/console/Form3.h"
@@ -255,6 +256,20 @@ void Form1::buildPanel() {
     option1_->setChecked(true);
 }
 
+void Form1::useRecord(TrafficRecord& record) {
+    link_.setRecord(&record);
+    // Queued: the failure may come in the middle of a send or an arrival, which a modal box
+    // must not interrupt.
+    connect(&record, &TrafficRecord::failed, this, &Form1::recordFailed, Qt::QueuedConnection);
+    record.open();
+}
+
+void Form1::recordFailed(const QString& problem) {
+    platform_.messages.warning(
+        this, tr("The traffic record cannot be written; the panel goes on without it."),
+        tr("Error"), problem);
+}
+
 void Form1::start() {
     if (Form_Load())
         show();
@@ -327,6 +342,7 @@ void Form1::holdPressed(int holdIndex) {
         return;
     HoldBusy = 1;
     HoldIndex = static_cast<std::uint8_t>(holdIndex);
+    link_.holdStarted();
     link_.commandText.assign(PanelLayout::holdCommand(holdIndex));
     link_.commandText += '\r';
     Cont_M_down();
@@ -349,6 +365,8 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::Cont_M_up() {
+    if (HoldBusy != 0)
+        link_.holdEnded();
     HoldIndex = 0;
     timer1_->setEnabled(false);
     link_.timer2().setEnabled(false);

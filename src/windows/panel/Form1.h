@@ -18,6 +18,7 @@ namespace trv {
 
 class Form2;
 class Form3;
+class TrafficRecord;
 
 // The main window: the button panel, the traffic displays and the status line.
 class Form1 final : public QWidget {
@@ -26,6 +27,8 @@ public:
     Form1(const Platform& platform, PortValues& values, QWidget* parent = nullptr);
     ~Form1() override;
 
+    // Records the traffic in `record`; a record that fails is said once in a warning box.
+    void useRecord(TrafficRecord& record);
     // Runs the load and shows the window, or first the settings dialog when no port opened.
     void start();
     // Names the profile in the captions of this window, the dialog and the console; before
@@ -68,6 +71,7 @@ private:
     void showSettingsDialog(bool modal);
     void consoleClosed();
     void updateDisplays();
+    void recordFailed(const QString& problem);
 
     Platform platform_;
     PortValues& values_;

@@ -63,12 +63,18 @@ setup_win="Z:${setup//\//\\}"
 settle() { timeout 600 wineserver -w >/dev/null 2>&1; }
 
 # Prints the data of value NAME of KEY; fails when there is none.
+# wine's reg has once come back without a value that was there a moment later, so a value is
+# missing only when three readings agree.
 reg_value() {
-    run reg query "$1" /v "$2" || return 1
-    tr -d '\r' <"$last_out" | awk -v n="$2" '
-        tolower($1) == tolower(n) && $2 ~ /^REG_/ {
-            sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]?[ \t]*/, ""); print; found = 1 }
-        END { exit !found }'
+    local attempt
+    for attempt in 1 2 3; do
+        run reg query "$1" /v "$2" || continue
+        tr -d '\r' <"$last_out" | awk -v n="$2" '
+            tolower($1) == tolower(n) && $2 ~ /^REG_/ {
+                sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]?[ \t]*/, ""); print; found = 1 }
+            END { exit !found }' && return 0
+    done
+    return 1
 }
 uninstall_key_gone() { ! run reg query "$uninst_key"; }
 

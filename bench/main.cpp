@@ -5,8 +5,8 @@
 //                  [pjlink]
 // Prints one table; see bench/README.md.
 #include "link/ProjectorLink.h"
-#include "link/QtClock.h"
-#include "link/SettingsStore.h"
+#include "link/clock/QtClock.h"
+#include "link/settings/SettingsStore.h"
 #include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"
 #include "windows/common/QtMessageBox.h"

@@ -1,7 +1,7 @@
 // The port number box: a text that reads as one number reads the same as its leading number,
 // and only 1..15 is ever taken as a port.
 #include "FuzzCheck.h"
-#include "link/NumberRule.h"
+#include "link/settings/NumberRule.h"
 
 #include <cmath>
 #include <cstdint>

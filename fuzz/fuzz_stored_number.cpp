@@ -1,7 +1,7 @@
 // Reading a stored number: always a whole number, never beyond the huge marker, and the port
 // and baud choices stay in range.
 #include "FuzzCheck.h"
-#include "link/NumberRule.h"
+#include "link/settings/NumberRule.h"
 
 #include <cmath>
 #include <cstdint>

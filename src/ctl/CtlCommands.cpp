@@ -2,7 +2,7 @@
 
 #include "ctl/CtlSession.h"
 #include "link/Catalogue.h"
-#include "link/StartupSettings.h"
+#include "link/settings/StartupSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

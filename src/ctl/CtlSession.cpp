@@ -1,7 +1,7 @@
 #include "ctl/CtlSession.h"
 
-#include "link/PortValues.h"
-#include "link/StartupSettings.h"
+#include "link/settings/PortValues.h"
+#include "link/settings/StartupSettings.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -2,8 +2,8 @@
 
 #include "ctl/CtlOptions.h"
 #include "link/ProjectorLink.h"
-#include "link/QtClock.h"
-#include "link/QtSettingsStore.h"
+#include "link/clock/QtClock.h"
+#include "link/settings/QtSettingsStore.h"
 #include "link/ReplyValue.h"
 #include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"

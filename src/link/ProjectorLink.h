@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Clock.h"
+#include "link/clock/Clock.h"
 #include "link/TrafficLine.h"
 #include "link/transport/SerialPort.h"
 

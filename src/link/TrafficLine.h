@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/WallTime.h"
+#include "link/clock/WallTime.h"
 
 #include <string>
 #include <string_view>

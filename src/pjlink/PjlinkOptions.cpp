@@ -1,6 +1,6 @@
 #include "pjlink/PjlinkOptions.h"
 
-#include "link/ProfileName.h"
+#include "link/settings/ProfileName.h"
 #include "link/transport/PortMap.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 // The panel through a real serial device server: ser2net on the loopback in front of trv-sim,
 // once as a raw TCP accepter and once speaking RFC 2217.
-#include "link/QtClock.h"
+#include "link/clock/QtClock.h"
 #include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
 #include "support/Ser2net.h"

@@ -1,5 +1,5 @@
 // The program's own windows, serial port and timers against trv-sim on a pseudo-terminal.
-#include "link/QtClock.h"
+#include "link/clock/QtClock.h"
 #include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
 #include "windows/panel/Form1.h"

@@ -1,7 +1,7 @@
 // The reply timers on real Qt timers: the reply window closes before the displays clear, at
 // every pair of periods the program uses, so the " X X X X " mark always gets its moment.
 #include "link/ProjectorLink.h"
-#include "link/QtClock.h"
+#include "link/clock/QtClock.h"
 #include "support/Fakes.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 //   trv-fault-helper write KEY VALUE    write one stored value; exit 0 if saved
 //   trv-fault-helper read KEY           print one stored value (or "<default>")
 //   trv-fault-helper save-forever       keep writing ComPort 3 and 4 in turn until killed
-#include "link/QtSettingsStore.h"
+#include "link/settings/QtSettingsStore.h"
 #include "link/transport/DevicePort.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Fakes.h"
-#include "link/PortValues.h"
+#include "link/settings/PortValues.h"
 #include "windows/common/Platform.h"
 #include "windows/panel/Form1.h"
 

@@ -1,6 +1,6 @@
 #include "link/transport/PortMap.h"
 
-#include "link/SettingsStore.h"
+#include "link/settings/SettingsStore.h"
 
 #include <QByteArray>
 #include <QObject>

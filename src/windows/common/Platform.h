@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/Clock.h"
-#include "link/SettingsStore.h"
+#include "link/clock/Clock.h"
+#include "link/settings/SettingsStore.h"
 #include "link/transport/SerialPort.h"
 #include "windows/common/MessageBox.h"
 

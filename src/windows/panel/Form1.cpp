@@ -1,6 +1,6 @@
 #include "windows/panel/Form1.h"
 
-#include "link/StartupSettings.h"
+#include "link/settings/StartupSettings.h"
 #include "link/TrafficRecord.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"

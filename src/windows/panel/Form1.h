@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/PortValues.h"
+#include "link/settings/PortValues.h"
 #include "link/ProjectorLink.h"
 #include "windows/common/Platform.h"
 

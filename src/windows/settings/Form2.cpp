@@ -1,6 +1,6 @@
 #include "windows/settings/Form2.h"
 
-#include "link/NumberRule.h"
+#include "link/settings/NumberRule.h"
 #include "link/transport/PortMap.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"

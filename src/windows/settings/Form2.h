@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/PortValues.h"
-#include "link/SettingsStore.h"
+#include "link/settings/PortValues.h"
+#include "link/settings/SettingsStore.h"
 #include "link/transport/SerialPort.h"
 #include "windows/common/MessageBox.h"
 

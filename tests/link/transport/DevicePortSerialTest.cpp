@@ -1,6 +1,6 @@
 // The port on a local device: the far end of a pseudo-terminal, reached as COM9.
 #include "link/ProjectorLink.h"
-#include "link/QtClock.h"
+#include "link/clock/QtClock.h"
 #include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
 

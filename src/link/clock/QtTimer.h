@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Timer.h"
+#include "link/clock/Timer.h"
 
 #include <QTimer>
 

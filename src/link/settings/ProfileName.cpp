@@ -1,4 +1,4 @@
-#include "link/ProfileName.h"
+#include "link/settings/ProfileName.h"
 
 namespace trv::ProfileName {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Clock.h"
+#include "link/clock/Clock.h"
 
 namespace trv {
 

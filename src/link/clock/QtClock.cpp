@@ -1,6 +1,6 @@
-#include "link/QtClock.h"
+#include "link/clock/QtClock.h"
 
-#include "link/QtTimer.h"
+#include "link/clock/QtTimer.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

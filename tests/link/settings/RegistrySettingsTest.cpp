@@ -1,4 +1,4 @@
-#include "link/QtSettingsStore.h"
+#include "link/settings/QtSettingsStore.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "link/QtSettingsStore.h"
+#include "link/settings/QtSettingsStore.h"
 
-#include "link/ProfileName.h"
+#include "link/settings/ProfileName.h"
 
 #include <QDir>
 #include <QStandardPaths>

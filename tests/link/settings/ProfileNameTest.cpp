@@ -1,4 +1,4 @@
-#include "link/ProfileName.h"
+#include "link/settings/ProfileName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "link/NumberRule.h"
+#include "link/settings/NumberRule.h"
 
 #include <gtest/gtest.h>
 #include <string>

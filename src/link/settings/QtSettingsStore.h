@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/SettingsStore.h"
+#include "link/settings/SettingsStore.h"
 
 #include <QSettings>
 #include <QVariantMap>

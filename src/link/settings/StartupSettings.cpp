@@ -1,8 +1,8 @@
-#include "link/StartupSettings.h"
+#include "link/settings/StartupSettings.h"
 
-#include "link/NumberRule.h"
-#include "link/PortValues.h"
-#include "link/SettingsStore.h"
+#include "link/settings/NumberRule.h"
+#include "link/settings/PortValues.h"
+#include "link/settings/SettingsStore.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/Timer.h"
-#include "link/WallTime.h"
+#include "link/clock/Timer.h"
+#include "link/clock/WallTime.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "link/QtTimer.h"
+#include "link/clock/QtTimer.h"
 
 namespace trv {
 

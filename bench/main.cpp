@@ -5,9 +5,9 @@
 //                  [pjlink]
 // Prints one table; see bench/README.md.
 #include "link/ProjectorLink.h"
+#include "link/TrafficRecord.h"
 #include "link/clock/QtClock.h"
 #include "link/settings/SettingsStore.h"
-#include "link/TrafficRecord.h"
 #include "link/transport/DevicePort.h"
 #include "windows/common/QtMessageBox.h"
 #include "windows/console/Form3.h"

@@ -1,5 +1,5 @@
-#include "link/settings/PortValues.h"
 #include "link/clock/QtClock.h"
+#include "link/settings/PortValues.h"
 #include "link/settings/QtSettingsStore.h"
 #include "link/transport/DevicePort.h"
 #include "pjlink/PjlinkOptions.h"

@@ -2,10 +2,10 @@
 
 #include "ctl/CtlOptions.h"
 #include "link/ProjectorLink.h"
-#include "link/clock/QtClock.h"
-#include "link/settings/QtSettingsStore.h"
 #include "link/ReplyValue.h"
 #include "link/TrafficRecord.h"
+#include "link/clock/QtClock.h"
+#include "link/settings/QtSettingsStore.h"
 #include "link/transport/DevicePort.h"
 
 #include <QElapsedTimer>

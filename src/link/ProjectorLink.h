@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/clock/Clock.h"
 #include "link/TrafficLine.h"
+#include "link/clock/Clock.h"
 #include "link/transport/SerialPort.h"
 
 #include <QObject>

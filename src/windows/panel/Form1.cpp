@@ -1,7 +1,7 @@
 #include "windows/panel/Form1.h"
 
-#include "link/settings/StartupSettings.h"
 #include "link/TrafficRecord.h"
+#include "link/settings/StartupSettings.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"
 #include "windows/console/Form3.h"

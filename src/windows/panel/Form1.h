@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/settings/PortValues.h"
 #include "link/ProjectorLink.h"
+#include "link/settings/PortValues.h"
 #include "windows/common/Platform.h"
 
 #include <QPointer>

@@ -6,16 +6,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-missing=()
-for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
+bash scripts/install-packages.sh clang libclang-rt-14-dev
 
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja >/dev/null
 cmake --build build-fuzz

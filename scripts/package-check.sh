@@ -5,9 +5,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh >/dev/null
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-if ! command -v desktop-file-validate >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq desktop-file-utils
-fi
+bash scripts/install-packages.sh desktop-file-utils
 rm -f build/trv-panel_*.deb
 (cd build && cpack >/dev/null)
 deb=$(ls build/trv-panel_*.deb)

@@ -10,18 +10,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgtest-dev
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis zstd dpkg-dev xz-utils
           librsvg2-bin icoutils fonts-liberation xvfb xdotool)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
-fi
+bash scripts/install-packages.sh --no-recommends "${packages[@]}"
 
 mkdir -p build-windows
 qt=$(bash scripts/windows/qt.sh)

@@ -10,26 +10,13 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 die() { echo "installer.sh: $*" >&2; exit 1; }
 
-# Installs what is missing, as scripts/setup.sh does.
-need() {
-    local missing=() cmd pkg
-    while [ $# -gt 0 ]; do
-        cmd=$1 pkg=$2
-        shift 2
-        command -v "$cmd" >/dev/null || missing+=("$pkg")
-    done
-    [ ${#missing[@]} -eq 0 ] && return
-    echo "Installing: ${missing[*]}"
-    local sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
+# Installs the packages that are missing.
+need() { bash "$root/scripts/install-packages.sh" --no-recommends "$@"; }
 
 # rsvg-convert and icotool: two small packages, where ImageMagick would pull in far more.
 make_icon() {
     local out=$1 tmp size pngs=()
-    need rsvg-convert librsvg2-bin icotool icoutils
+    need librsvg2-bin icoutils
     tmp=$(mktemp -d)
     for size in 16 24 32 48 64; do
         rsvg-convert -w "$size" -h "$size" -o "$tmp/$size.png" "$root/packaging/trv-panel.svg"
@@ -57,8 +44,7 @@ stage=$out/stage
 # The stage path goes into NSIS strings as it is.
 case $stage in *[\$\"\'\`]*) die "OUT_DIR must not contain \$, quotes or backquotes: $stage" ;; esac
 
-need makensis nsis x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64 \
-     x86_64-w64-mingw32-strip binutils-mingw-w64-x86-64
+need nsis binutils-mingw-w64-x86-64
 objdump=x86_64-w64-mingw32-objdump
 strip=x86_64-w64-mingw32-strip
 

@@ -3,9 +3,9 @@
 #include "link/transport/DevicePort.h"
 #include "link/transport/TelnetCodec.h"
 #include "support/LoopbackServer.h"
+#include "support/Spin.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -36,12 +36,7 @@ const std::string kOffer = cmd(T::WILL, T::kComPort) + cmd(T::WILL, T::kBinary) 
                            cmd(T::DO, T::kBinary) + cmd(T::DO, T::kSuppressGoAhead);
 const std::string kSettings9600 = T::lineSettings(LineSettings{});
 
-template <typename Done> bool spinUntil(Done done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using testing::spinUntil;
 
 class DevicePortNetwork : public ::testing::Test {
 protected:

@@ -3,9 +3,10 @@
 #include "link/clock/QtClock.h"
 #include "link/transport/DevicePort.h"
 #include "support/Fakes.h"
+#include "support/FarEnd.h"
+#include "support/Spin.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
@@ -18,6 +19,8 @@
 namespace trv {
 namespace {
 
+using testing::spinUntil;
+
 class PseudoTerminal : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,6 +29,7 @@ protected:
         if (openpty(&master_, &slave, name, nullptr, nullptr) != 0)
             GTEST_SKIP() << "pseudo-terminals are unavailable here";
         ::close(slave);
+        far_ = testing::FarEnd(master_);
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
         qputenv("ZEKO_COM9", name);
         port_.setPortNumber(9);
@@ -37,32 +41,8 @@ protected:
         qunsetenv("ZEKO_COM9");
     }
 
-    // Runs the event loop until `done` holds or a generous deadline passes.
-    template <typename Done> bool spinUntil(Done done, int ms = 5000) {
-        QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-    void farEndWrites(const std::string& bytes) {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    std::string readFarEnd(std::size_t count) {
-        std::string received;
-        spinUntil([&] {
-            char buffer[256];
-            pollfd fd{master_, POLLIN, 0};
-            if (poll(&fd, 1, 0) > 0) {
-                const ssize_t n = ::read(master_, buffer, sizeof buffer);
-                if (n > 0)
-                    received.append(buffer, static_cast<std::size_t>(n));
-            }
-            return received.size() >= count;
-        });
-        return received;
-    }
-
     int master_ = -1;
+    testing::FarEnd far_{-1};
     DevicePort port_;
 };
 
@@ -70,10 +50,10 @@ TEST_F(PseudoTerminal, TransmissionArrivesWholeAndRepliesRaiseCommEvents) {
     const SerialPort::OpenResult result = port_.open();
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
     ASSERT_TRUE(port_.write("A001CR0\r"));
-    EXPECT_EQ(readFarEnd(8), "A001CR0\r");
+    EXPECT_EQ(far_.read(8), "A001CR0\r");
 
     QSignalSpy events(&port_, &SerialPort::commEvent);
-    farEndWrites("00\r");
+    ASSERT_TRUE(far_.write("00\r"));
     ASSERT_TRUE(spinUntil([&] { return events.count() > 0; }));
     EXPECT_EQ(events.first().first().toInt(), SerialPort::kCharactersReceived);
     std::string got;
@@ -110,7 +90,7 @@ TEST_F(PseudoTerminal, FirstArrivalAfterAQuietLineGoesOnWithoutWaitingForTheWind
             if (!windowPassed)
                 arrivedFirst = true;
         });
-        farEndWrites("0");
+        ASSERT_TRUE(far_.write("0"));
         ASSERT_TRUE(spinUntil([&] { return windowPassed; }));
         EXPECT_TRUE(arrivedFirst) << "round " << round;
         EXPECT_EQ(port_.readAll(), "0");
@@ -133,10 +113,10 @@ TEST_F(PseudoTerminal, ReplyToACommandSentInsideAWindowGoesOnAtOnce) {
         if (reply == "first") { // the window begins: the next command goes out inside it
             windowMostlyOver.start(40);
             ASSERT_TRUE(port_.write("CR0\r"));
-            farEndWrites("second");
+            ASSERT_TRUE(far_.write("second"));
         }
     });
-    farEndWrites("first");
+    ASSERT_TRUE(far_.write("first"));
     ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "40 ms"}));
 }
@@ -149,9 +129,9 @@ TEST_F(PseudoTerminal, HangUpInsideAWindowDeliversEveryByteReadBeforeIt) {
     QObject::connect(&port_, &SerialPort::linkLost, &port_, [&](const QString& reason) {
         order.push_back(delivered + " then " + reason.toStdString());
     });
-    farEndWrites("a");
+    ASSERT_TRUE(far_.write("a"));
     ASSERT_TRUE(spinUntil([&] { return delivered == "a"; })); // a window begins
-    farEndWrites("bc");
+    ASSERT_TRUE(far_.write("bc"));
     spinUntil([] { return false; }, 10);
     ::close(master_);
     master_ = -1;
@@ -169,13 +149,13 @@ TEST_F(PseudoTerminal, ByteFromBeforeASendIsNotTheNextCommandsReply) {
     ASSERT_TRUE(port_.open().ok);
     link.commandText = "C00\r";
     ASSERT_TRUE(link.Hyouji(link.commandText, 1));
-    farEndWrites("\x06");
+    ASSERT_TRUE(far_.write("\x06"));
     ASSERT_TRUE(spinUntil([&] { return link.display().rx == "  [ACK] "; }));
-    farEndWrites("\r"); // held in the gathering window
+    ASSERT_TRUE(far_.write("\r")); // held in the gathering window
     spinUntil([] { return false; }, 10);
     link.commandText = "CR1\r";
     ASSERT_TRUE(link.Hyouji(link.commandText, 1));
-    EXPECT_EQ(readFarEnd(8), "C00\rCR1\r");
+    EXPECT_EQ(far_.read(8), "C00\rCR1\r");
     EXPECT_TRUE(spinUntil([&] { return !link.timer2().isEnabled(); }));
     EXPECT_EQ(link.display().rx, " X X X X ");
 }

@@ -1,9 +1,10 @@
 // The Windows serial line; the tests on a port need $TRV_TEST_COM, wired to a pseudo-terminal.
 #include "link/transport/WinSerialLine.h"
 #include "link/transport/WinSerialDevice.h"
+#include "support/FarEnd.h"
+#include "support/Spin.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,6 +12,8 @@
 
 namespace trv {
 namespace {
+
+using testing::spinUntil;
 
 TEST(WinSerialLineTest, PortNamesOpenTheirDevicePath) {
     const struct {
@@ -70,52 +73,29 @@ protected:
             CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
         ASSERT_NE(nearEnd, INVALID_HANDLE_VALUE);
-        far_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-        ASSERT_NE(far_, INVALID_HANDLE_VALUE);
+        farHandle_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(farHandle_, INVALID_HANDLE_VALUE);
+        far_ = testing::FarEnd(farHandle_);
         device_.setReadChunk(kChunk);
         device_.attach(nearEnd);
     }
     void TearDown() override {
         device_.close();
-        if (far_ != INVALID_HANDLE_VALUE)
-            CloseHandle(far_);
-    }
-
-    template <typename Done> bool spinUntil(Done done, int ms = 5000) {
-        QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-    void farEndWrites(const std::string& bytes) {
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(far_, bytes.data(), DWORD(bytes.size()), &written, nullptr));
-        ASSERT_EQ(written, bytes.size());
-    }
-    std::string farEndReads(std::size_t count) {
-        std::string received;
-        spinUntil([&] {
-            DWORD waiting = 0;
-            char buffer[256];
-            DWORD got = 0;
-            if (PeekNamedPipe(far_, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
-                ReadFile(far_, buffer, std::min<DWORD>(waiting, sizeof buffer), &got, nullptr))
-                received.append(buffer, got);
-            return received.size() >= count;
-        });
-        return received;
+        if (farHandle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(farHandle_);
     }
 
     WinSerialDevice device_;
-    HANDLE far_ = INVALID_HANDLE_VALUE;
+    HANDLE farHandle_ = INVALID_HANDLE_VALUE;
+    testing::FarEnd far_{INVALID_HANDLE_VALUE};
 };
 
 TEST_F(WinSerialDeviceTest, ArrivalsAreReadInOrder) {
     QSignalSpy ready(&device_, &QIODevice::readyRead);
-    farEndWrites("40\r");
+    ASSERT_TRUE(far_.write("40\r"));
     ASSERT_TRUE(spinUntil([&] { return device_.bytesAvailable() >= 3; }));
-    farEndWrites("80\r");
+    ASSERT_TRUE(far_.write("80\r"));
     ASSERT_TRUE(spinUntil([&] { return device_.bytesAvailable() >= 6; }));
     EXPECT_EQ(device_.readAll(), QByteArray("40\r80\r"));
     EXPECT_GE(ready.count(), 1);
@@ -124,7 +104,7 @@ TEST_F(WinSerialDeviceTest, ArrivalsAreReadInOrder) {
 TEST_F(WinSerialDeviceTest, ReadLimitHoldsBackUntilLifted) {
     device_.setReadLimit(4);
     const std::string flood(200, 'x');
-    farEndWrites(flood);
+    ASSERT_TRUE(far_.write(flood));
     ASSERT_TRUE(spinUntil([&] { return device_.bytesAvailable() >= 4; }));
     // Another turn or two of the loop takes no more than the read already asked for.
     spinUntil([] { return false; }, 100);
@@ -138,7 +118,7 @@ TEST_F(WinSerialDeviceTest, WritesReachTheFarEnd) {
     QSignalSpy written(&device_, &QIODevice::bytesWritten);
     ASSERT_EQ(device_.write("C00\r"), 4);
     ASSERT_EQ(device_.write("CR0\r"), 4);
-    EXPECT_EQ(farEndReads(8), "C00\rCR0\r");
+    EXPECT_EQ(far_.read(8), "C00\rCR0\r");
     ASSERT_TRUE(spinUntil([&] { return device_.bytesToWrite() == 0; }));
     qint64 sent = 0;
     for (const QList<QVariant>& signal : written)
@@ -148,9 +128,9 @@ TEST_F(WinSerialDeviceTest, WritesReachTheFarEnd) {
 
 TEST_F(WinSerialDeviceTest, FarEndGoneFailsOnceAfterWhatCameBefore) {
     QSignalSpy failed(&device_, &WinSerialDevice::failed);
-    farEndWrites("20\r");
+    ASSERT_TRUE(far_.write("20\r"));
     ASSERT_TRUE(spinUntil([&] { return device_.bytesAvailable() >= 3; }));
-    CloseHandle(std::exchange(far_, INVALID_HANDLE_VALUE));
+    CloseHandle(std::exchange(farHandle_, INVALID_HANDLE_VALUE));
     ASSERT_TRUE(spinUntil([&] { return failed.count() > 0; }));
     device_.fetch();
     EXPECT_EQ(failed.count(), 1);
@@ -168,14 +148,6 @@ protected:
         port_ = qEnvironmentVariable("TRV_TEST_COM");
         if (port_.isEmpty())
             GTEST_SKIP() << "TRV_TEST_COM names no port wired to a pseudo-terminal";
-    }
-
-    // Runs the event loop until `done` holds or a generous deadline passes.
-    template <typename Done> bool spinUntil(Done done, int ms = 5000) {
-        QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
     }
 
     QString port_;

@@ -4,6 +4,7 @@
 #include "link/settings/StartupSettings.h"
 #include "link/transport/DevicePort.h"
 #include "listen/ListenGuard.h"
+#include "pjlink/DeviceWatch.h"
 #include "pjlink/PjlinkOptions.h"
 #include "pjlink/PjlinkProjector.h"
 #include "pjlink/PjlinkServer.h"
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,6 +101,15 @@ int main(int argc, char** argv) {
     trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
     projector.setUnitAddress(options->address.toStdString());
     projector.setVerbose(options->verbose);
+    // A local device that comes back is opened at once, not at the next try.
+    const trv::PortTarget target =
+        comPort ? trv::PortMap(&store).targetFor(*comPort) : trv::PortTarget::parse(options->port);
+    std::unique_ptr<trv::pjlink::DeviceWatch> watch;
+    if (target.kind == trv::PortTarget::Kind::Device) {
+        watch = std::make_unique<trv::pjlink::DeviceWatch>(target.path);
+        QObject::connect(watch.get(), &trv::pjlink::DeviceWatch::appeared, &projector,
+                         &trv::pjlink::PjlinkProjector::deviceAppeared);
+    }
 
     trv::pjlink::PjlinkServer::Options serverOptions;
     serverOptions.password = *secret;

@@ -245,7 +245,8 @@ void PjlinkConnection::replyLate() {
         return;
     log(QStringLiteral("%1 %2 not answered by the projector within %3 ms: ERR3")
             .arg(QString::fromStdString(asked_.command), QString::fromStdString(asked_.parameter))
-            .arg(replyLimitMs_));
+            .arg(replyLimitMs_),
+        QStringLiteral("not answered by the projector in time"));
     ++sequence_; // the answer, should it still come, is for nobody
     outstanding_ = false;
     send(asked_.reply("ERR3"));
@@ -292,8 +293,9 @@ void PjlinkConnection::ended() {
     emit finished(this);
 }
 
-void PjlinkConnection::log(const QString& line) const {
-    guard_.log().event(peer_.key, line, peer_.name + QStringLiteral(": ") + line);
+void PjlinkConnection::log(const QString& line, const QString& kind) const {
+    guard_.log().event(peer_.key, kind.isEmpty() ? line : kind,
+                       peer_.name + QStringLiteral(": ") + line);
 }
 
 } // namespace trv::pjlink

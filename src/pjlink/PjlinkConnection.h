@@ -79,7 +79,8 @@ private:
     void ended();
     // What the socket may still give: nothing once it or the connection has closed.
     bool readable() const;
-    void log(const QString& line) const;
+    // Lines of one `kind` (by default the line itself) from one address are summarised.
+    void log(const QString& line, const QString& kind = {}) const;
 
     QTcpSocket* socket_;
     ProjectorService& service_;

@@ -121,7 +121,7 @@ void PjlinkServer::accept() {
             book_.remove(decision.victim);
             for (PjlinkConnection* connection : QList<PjlinkConnection*>(connections_)) {
                 if (connection->peer().id == decision.victim)
-                    connection->close(QStringLiteral("making room for ") + peer.name);
+                    connection->close(QStringLiteral("making room for a newcomer"));
             }
         }
         book_.add(peer.id, peer.key, guard_.clock().nowMs());

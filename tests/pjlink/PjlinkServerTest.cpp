@@ -83,7 +83,7 @@ public:
     }
     // The greeting, or "(none)" when the server closes the connection without one.
     std::string greeting() {
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [this] {
                 collect();
                 return pending_.find('\r') != std::string::npos ||
@@ -307,7 +307,7 @@ TEST_F(PjlinkServerTest, OneAddressHoldsItsShareAndAFullServerMakesRoomFromTheGr
     ASSERT_EQ(clients[0]->line(), "%1POWR=1");
     EXPECT_EQ(join(5), "PJLINK 0");
     EXPECT_TRUE(clients[1]->closed());
-    EXPECT_TRUE(logged("closed: making room for client"));
+    EXPECT_TRUE(logged("closed: making room for a newcomer"));
     // Now .2 and .3 hold two each: the idlest of both goes, the third from .2.
     EXPECT_EQ(join(6), "PJLINK 0");
     EXPECT_TRUE(clients[2]->closed());

@@ -42,7 +42,12 @@ void PjlinkProjector::setSettings(Settings settings) {
 void PjlinkProjector::start() { reopen(); }
 
 SerialPort::OpenResult PjlinkProjector::tryOpen() {
+    // Opening a network line runs the event loop, in which another try may come due.
+    if (opening_)
+        return {false, QStringLiteral("being opened")};
+    opening_ = true;
     const SerialPort::OpenResult result = port_.open();
+    opening_ = false;
     if (result.ok) {
         log_(wasUp_ ? QStringLiteral("line back") : QStringLiteral("line open"));
         wasUp_ = true;
@@ -55,6 +60,11 @@ SerialPort::OpenResult PjlinkProjector::tryOpen() {
 void PjlinkProjector::reopen() {
     if (port_.isOpen())
         return;
+    if (opening_) {
+        retry_->setInterval(retryMs_);
+        retry_->setEnabled(true);
+        return;
+    }
     const SerialPort::OpenResult result = tryOpen();
     if (result.ok)
         return;

@@ -97,6 +97,7 @@ private:
     std::int64_t askedTryMs_ = 0; // when a request last tried the line
     bool askedTried_ = false;
     bool reopenQueued_ = false;
+    bool opening_ = false;
 };
 
 } // namespace trv::pjlink

@@ -141,17 +141,16 @@ QString unreadable(const QString& path, qint64 limit) {
     const QFileInfo info(path);
     if (info.isDir())
         return QStringLiteral("it is a folder");
-    if (!info.exists())
-        return QStringLiteral("no such file");
-    if (!info.isFile())
+    // A device or a pipe is not opened at all: reading a pipe could wait for ever.
+    if (info.exists() && !info.isFile())
         return QStringLiteral("not a regular file");
-    if (info.size() > limit)
-        return QStringLiteral("larger than %1 bytes").arg(limit);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        const QString why = file.errorString();
+        const QString why = file.errorString(); // "No such file or directory", ...
         return why.left(1).toLower() + why.mid(1);
     }
+    if (file.size() > limit)
+        return QStringLiteral("larger than %1 bytes").arg(limit);
     return {};
 }
 

@@ -238,7 +238,7 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
         {{"--config", config.fileName()},
          ": bad value for port: \"COM99\" (the ports are COM1 to COM15)"},
         {{"--port", link(), "--password-file", "/nonexistent"},
-         "cannot read the password file /nonexistent: no such file"},
+         "cannot read the password file /nonexistent: no such file or directory"},
         {{"--port", link(), "--password-file", dir_.path()},
          "cannot read the password file " + dir_.path().toLatin1() + ": it is a folder"},
         {{"--port", link(), "--password-file", "/dev/null"},
@@ -255,6 +255,28 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
         const QByteArray said = refused.readAllStandardError();
         EXPECT_TRUE(said.contains(row.said)) << given << ": " << said.toStdString();
     }
+    // A file its user may not read: root reads everything, so then the daemon runs as nobody.
+    QFile secret(dir_.path() + QStringLiteral("/secret"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("room12\n");
+    secret.close();
+    secret.setPermissions(::geteuid() == 0 ? QFileDevice::ReadOwner : QFileDevice::Permissions());
+    const QStringList arguments{"--port", link(), "--password-file", secret.fileName()};
+    QProcess refused;
+    if (::geteuid() == 0) {
+        if (!QFile::exists(QStringLiteral("/usr/bin/setpriv")))
+            GTEST_SKIP() << "setpriv is missing, so the test cannot drop root's privileges";
+        refused.start(QStringLiteral("setpriv"),
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                  QStringLiteral(TRV_PJLINK_PATH)} +
+                          arguments);
+    } else {
+        refused.start(QStringLiteral(TRV_PJLINK_PATH), arguments);
+    }
+    ASSERT_TRUE(refused.waitForFinished(5000));
+    EXPECT_EQ(refused.exitCode(), 2);
+    const QByteArray said = refused.readAllStandardError();
+    EXPECT_TRUE(said.contains(": permission denied")) << said.toStdString();
 }
 
 // The speed the daemon sets on the line, read back from the pseudo-terminal.

@@ -1,7 +1,10 @@
 #include "link/clock/QtClock.h"
 #include "link/settings/PortValues.h"
 #include "link/settings/QtSettingsStore.h"
+#include "link/settings/StartupSettings.h"
 #include "link/transport/DevicePort.h"
+#include "listen/ListenGuard.h"
+#include "pjlink/DeviceWatch.h"
 #include "pjlink/PjlinkOptions.h"
 #include "pjlink/PjlinkProjector.h"
 #include "pjlink/PjlinkServer.h"
@@ -12,6 +15,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,20 +86,39 @@ int main(int argc, char** argv) {
     // The line: COM n through the same port map as the panel, or a device or address.
     trv::QtSettingsStore store(options->profile);
     trv::DevicePort port{trv::PortMap(&store)};
-    if (const std::optional<int> n = PjlinkOptions::comPort(options->port))
-        port.setPortNumber(*n);
+    const std::optional<int> comPort = PjlinkOptions::comPort(options->port);
+    if (comPort)
+        port.setPortNumber(*comPort);
     else
         port.setTarget(trv::PortTarget::parse(options->port));
-    port.setSettings(trv::lineSettingsFor(options->baud == 9600 ? 96 : 192));
+    // The speed: given; else for COM n the one the panel stored, as trv-ctl takes it; else 19200.
+    const std::uint8_t baudCode = options->baud == 9600    ? 96
+                                  : options->baud == 19200 ? 192
+                                  : comPort                ? trv::StartupSettings::baudCode(store)
+                                                           : 192;
+    port.setSettings(trv::lineSettingsFor(baudCode));
     trv::QtClock clock;
     trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
     projector.setUnitAddress(options->address.toStdString());
     projector.setVerbose(options->verbose);
+    // A local device that comes back is opened at once, not at the next try.
+    const trv::PortTarget target =
+        comPort ? trv::PortMap(&store).targetFor(*comPort) : trv::PortTarget::parse(options->port);
+    std::unique_ptr<trv::pjlink::DeviceWatch> watch;
+    if (target.kind == trv::PortTarget::Kind::Device) {
+        watch = std::make_unique<trv::pjlink::DeviceWatch>(target.path);
+        QObject::connect(watch.get(), &trv::pjlink::DeviceWatch::appeared, &projector,
+                         &trv::pjlink::PjlinkProjector::deviceAppeared);
+    }
 
     trv::pjlink::PjlinkServer::Options serverOptions;
     serverOptions.password = *secret;
     serverOptions.verbose = options->verbose;
-    trv::pjlink::PjlinkServer server(projector, serverOptions, logLine);
+    serverOptions.maxPerAddress = options->maxPerAddress;
+    // One set of rules for every listener: the back-off after failed logins, the summarised log.
+    trv::listen::ListenGuard guard(clock, logLine);
+    guard.log().setVerbose(options->verbose);
+    trv::pjlink::PjlinkServer server(projector, guard, serverOptions);
     if (!server.listen(options->listenHost, options->listenPort, error)) {
         logLine(QStringLiteral("cannot listen on %1: %2").arg(options->listenText, error));
         return 1;
@@ -140,7 +163,9 @@ int main(int argc, char** argv) {
         projector.setVerbose(reread->verbose);
         serverOptions.password = *newSecret;
         serverOptions.verbose = reread->verbose;
+        serverOptions.maxPerAddress = reread->maxPerAddress;
         server.setOptions(serverOptions);
+        guard.log().setVerbose(reread->verbose);
         logLine(QStringLiteral("configuration reread (the port and the listening address change "
                                "with a restart)"));
     });
@@ -153,6 +178,7 @@ int main(int argc, char** argv) {
     projector.start();
 
     const int status = QCoreApplication::exec();
+    guard.log().flush();
     port.close();
     logLine(QStringLiteral("ended"));
     return status;

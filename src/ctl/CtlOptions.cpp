@@ -1,5 +1,6 @@
 #include "ctl/CtlOptions.h"
 
+#include "link/settings/PortValues.h"
 #include "link/settings/ProfileName.h"
 #include "link/transport/PortMap.h"
 
@@ -148,8 +149,8 @@ std::optional<CtlOptions> CtlOptions::parse(const QStringList& args, QString& er
         options.port = v.trimmed();
         if (options.port.isEmpty())
             return bad(port, v);
-        if (const auto n = comPortNumber(options.port); n && (*n < 1 || *n > 15))
-            return bad(port, v, QStringLiteral("the ports are COM1 to COM15"));
+        if (const QString problem = comPortProblem(options.port); !problem.isEmpty())
+            return bad(port, v, problem);
     }
     if (parser.isSet(baud)) {
         const QString v = parser.value(baud);

@@ -1,5 +1,6 @@
 #include "pjlink/PjlinkConnection.h"
 
+#include "listen/ListenGuard.h"
 #include "pjlink/ProjectorService.h"
 
 #include <QCryptographicHash>
@@ -41,10 +42,10 @@ bool sameBytes(const QByteArray& a, const std::string& b) {
 } // namespace
 
 PjlinkConnection::PjlinkConnection(QTcpSocket* socket, ProjectorService& service,
-                                   const PjlinkServer::Options& options, PjlinkServer::Logger log,
-                                   QString name, QObject* parent)
-    : QObject(parent), socket_(socket), service_(service), log_(std::move(log)),
-      name_(std::move(name)), password_(options.password.toUtf8()), idleMs_(options.idleMs),
+                                   const PjlinkServer::Options& options, listen::ListenGuard& guard,
+                                   PjlinkServer::Peer peer, QObject* parent)
+    : QObject(parent), socket_(socket), service_(service), guard_(guard), peer_(std::move(peer)),
+      password_(options.password.toUtf8()), idleMs_(options.idleMs),
       replyLimitMs_(options.replyLimitMs), verbose_(options.verbose) {
     socket_->setParent(this);
     socket_->setReadBufferSize(kReadBuffer);
@@ -65,9 +66,11 @@ PjlinkConnection::PjlinkConnection(QTcpSocket* socket, ProjectorService& service
         socket_->abort();
         ended();
     });
+}
 
+void PjlinkConnection::start() {
     if (socket_->state() != QAbstractSocket::ConnectedState) {
-        QMetaObject::invokeMethod(this, &PjlinkConnection::ended, Qt::QueuedConnection);
+        ended();
         return;
     }
     if (password_.isEmpty()) {
@@ -79,6 +82,11 @@ PjlinkConnection::PjlinkConnection(QTcpSocket* socket, ProjectorService& service
         send("PJLINK 1 " + random_.toStdString() + '\r');
     }
     idle_.start();
+}
+
+void PjlinkConnection::endIfGone() {
+    if (!ended_ && socket_->state() == QAbstractSocket::UnconnectedState)
+        ended();
 }
 
 PjlinkConnection::~PjlinkConnection() {
@@ -117,7 +125,7 @@ void PjlinkConnection::work() {
         return;
     working_ = true;
     bool progress = true;
-    while (progress && !closing_) {
+    while (progress && !closing_ && !ended_) {
         progress = readLines();
         progress = dispatch() || progress;
     }
@@ -126,7 +134,7 @@ void PjlinkConnection::work() {
 
 bool PjlinkConnection::readLines() {
     bool progress = false;
-    while (!denied_ && !closing_ && int(queue_.size()) < kMaxWaiting) {
+    while (!denied_ && readable() && int(queue_.size()) < kMaxWaiting) {
         if (inputAt_ == input_.size()) {
             input_.resize(512);
             inputAt_ = 0;
@@ -151,12 +159,16 @@ void PjlinkConnection::take(const std::string& line) {
     if (verbose_)
         log(QStringLiteral("< ") + printable(line));
     // The first request must carry the digest; a later one may, and then it must be right too.
+    // While the address waits after failed logins, no digest is looked at: guessing on a
+    // connection opened before learns nothing either.
     if (!password_.isEmpty() && (!authenticated_ || !request.digest.empty())) {
-        if (!digestMatches(request.digest)) {
+        if (guard_.backoff().waiting(peer_.key) || !digestMatches(request.digest)) {
+            guard_.backoff().failed(peer_.key);
             denied_ = true;
             queue_.push_back({Item::Kind::Deny, std::move(request), {}});
             return;
         }
+        guard_.backoff().succeeded(peer_.key);
         authenticated_ = true;
     }
     switch (request.kind) {
@@ -176,6 +188,7 @@ void PjlinkConnection::take(const std::string& line) {
         break;
     }
     idle_.start();
+    emit active();
 }
 
 bool PjlinkConnection::digestMatches(const std::string& digest) const {
@@ -232,7 +245,8 @@ void PjlinkConnection::replyLate() {
         return;
     log(QStringLiteral("%1 %2 not answered by the projector within %3 ms: ERR3")
             .arg(QString::fromStdString(asked_.command), QString::fromStdString(asked_.parameter))
-            .arg(replyLimitMs_));
+            .arg(replyLimitMs_),
+        QStringLiteral("not answered by the projector in time"));
     ++sequence_; // the answer, should it still come, is for nobody
     outstanding_ = false;
     send(asked_.reply("ERR3"));
@@ -257,11 +271,13 @@ void PjlinkConnection::send(const std::string& line) {
 }
 
 void PjlinkConnection::drain() {
-    while (socket_->bytesAvailable() > 0)
+    while (socket_->isOpen() && socket_->bytesAvailable() > 0)
         socket_->skip(socket_->bytesAvailable());
     input_.clear();
     inputAt_ = 0;
 }
+
+bool PjlinkConnection::readable() const { return !ended_ && !closing_ && socket_->isOpen(); }
 
 void PjlinkConnection::ended() {
     if (ended_)
@@ -277,9 +293,9 @@ void PjlinkConnection::ended() {
     emit finished(this);
 }
 
-void PjlinkConnection::log(const QString& line) const {
-    if (log_)
-        log_(name_ + QStringLiteral(": ") + line);
+void PjlinkConnection::log(const QString& line, const QString& kind) const {
+    guard_.log().event(peer_.key, kind.isEmpty() ? line : kind,
+                       peer_.name + QStringLiteral(": ") + line);
 }
 
 } // namespace trv::pjlink

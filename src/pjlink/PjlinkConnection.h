@@ -11,6 +11,10 @@
 
 class QTcpSocket;
 
+namespace trv::listen {
+class ListenGuard;
+}
+
 namespace trv::pjlink {
 
 class ProjectorService;
@@ -30,22 +34,29 @@ public:
     // How long a closing connection may take to hand over its last replies.
     static constexpr int kCloseGraceMs = 5000;
 
-    // Takes over `socket`, which must be connected, and sends the greeting.
+    // Takes over `socket`; start() sends the greeting.
     PjlinkConnection(QTcpSocket* socket, ProjectorService& service,
-                     const PjlinkServer::Options& options, PjlinkServer::Logger log, QString name,
-                     QObject* parent = nullptr);
+                     const PjlinkServer::Options& options, listen::ListenGuard& guard,
+                     PjlinkServer::Peer peer, QObject* parent = nullptr);
     ~PjlinkConnection() override;
 
+    // Greets the client, or ends at once (finished()) when it has gone already.
+    void start();
+    // Ends if the socket has gone without its end being noticed.
+    void endIfGone();
     // Closes once the replies already made are out; requests not yet answered are dropped.
     void close(const QString& reason);
     // Requests read and waiting for their turn, not counting the one being answered.
     int waiting() const { return int(queue_.size()); }
     bool authenticated() const { return authenticated_; }
-    const QString& name() const { return name_; }
+    const QString& name() const { return peer_.name; }
+    const PjlinkServer::Peer& peer() const { return peer_; }
 
 signals:
     // The connection has ended; it may be deleted later.
     void finished(PjlinkConnection* connection);
+    // A request came: the connection is not idle.
+    void active();
 
 private:
     // A line read, in its turn: a request for the projector service, an answer known at once,
@@ -66,12 +77,15 @@ private:
     void send(const std::string& line);
     void drain();
     void ended();
-    void log(const QString& line) const;
+    // What the socket may still give: nothing once it or the connection has closed.
+    bool readable() const;
+    // Lines of one `kind` (by default the line itself) from one address are summarised.
+    void log(const QString& line, const QString& kind = {}) const;
 
     QTcpSocket* socket_;
     ProjectorService& service_;
-    PjlinkServer::Logger log_;
-    QString name_;
+    listen::ListenGuard& guard_;
+    PjlinkServer::Peer peer_;
     QByteArray password_;
     QByteArray random_;
     int idleMs_;

@@ -1,5 +1,6 @@
 #include "pjlink/PjlinkOptions.h"
 
+#include "link/settings/PortValues.h"
 #include "link/settings/ProfileName.h"
 #include "link/transport/PortMap.h"
 
@@ -21,7 +22,8 @@ constexpr Key kKeys[] = {
     {"port", "PORT",
      "the projector's line: COMn, a device path, tcp://HOST:PORT or "
      "rfc2217://HOST:PORT (required)"},
-    {"baud", "BAUD", "line speed, 9600 or 19200 (default 9600)"},
+    {"baud", "BAUD",
+     "line speed, 9600 or 19200 (default: for COMn the speed the panel stored, else 19200)"},
     {"address", "ADDRESS", "unit address: single or a unit number 1 to 4 (default single)"},
     {"listen", "HOST:PORT",
      "where to listen for PJLink clients (default 0.0.0.0:4352; "
@@ -30,6 +32,8 @@ constexpr Key kKeys[] = {
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
     {"cache-ms", "MS", "how long a status read answers for (default 1000)"},
+    {"max-per-address", "N",
+     "connections from one address (an IPv6 /64) at a time, 1 to 64 (default 16)"},
     {"profile", "NAME",
      "COMn through the port map of trv-panel --profile NAME (default: the default one)"},
 };
@@ -64,6 +68,8 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
     };
     if (key == QLatin1String("port")) {
         const QString port = value.trimmed();
+        if (const QString problem = comPortProblem(port); !problem.isEmpty())
+            return bad(problem);
         const PortTarget target = PortTarget::parse(port);
         if (!options.comPort(port) && target.kind == PortTarget::Kind::Invalid)
             return bad(target.error);
@@ -114,6 +120,12 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         if (!ok || ms < 0 || ms > 60000)
             return bad(QStringLiteral("0 to 60000"));
         options.cacheMs = ms;
+    } else if (key == QLatin1String("max-per-address")) {
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!ok || n < 1 || n > 64)
+            return bad(QStringLiteral("1 to 64"));
+        options.maxPerAddress = n;
     } else if (key == QLatin1String("verbose")) {
         options.verbose = value == QLatin1String("true") || value == QLatin1String("1") ||
                           value == QLatin1String("yes");
@@ -122,6 +134,24 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         return false;
     }
     return true;
+}
+
+// Why `path` cannot be read as a settings file of at most `limit` bytes, or empty.
+QString unreadable(const QString& path, qint64 limit) {
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    // A device or a pipe is not opened at all: reading a pipe could wait for ever.
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("not a regular file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        const QString why = file.errorString(); // "No such file or directory", ...
+        return why.left(1).toLower() + why.mid(1);
+    }
+    if (file.size() > limit)
+        return QStringLiteral("larger than %1 bytes").arg(limit);
+    return {};
 }
 
 } // namespace
@@ -180,9 +210,9 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
         return options;
     if (parser.isSet(config)) {
         options.configFile = parser.value(config);
-        const QFileInfo info(options.configFile);
-        if (!info.isFile() || !info.isReadable()) {
-            error = QStringLiteral("cannot read the configuration file %1").arg(options.configFile);
+        if (const QString why = unreadable(options.configFile, 1 << 20); !why.isEmpty()) {
+            error = QStringLiteral("cannot read the configuration file %1: %2")
+                        .arg(options.configFile, why);
             return std::nullopt;
         }
         QSettings file(options.configFile, QSettings::IniFormat);
@@ -205,8 +235,12 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
     }
     for (const Key& key : kKeys) {
         const QString name = QLatin1String(key.name);
-        if (parser.isSet(name) && !apply(name, parser.value(name), options, error))
+        if (parser.isSet(name) && !apply(name, parser.value(name), options, error)) {
+            // On the command line the option is named as it is typed there.
+            error.replace(QStringLiteral("bad value for %1:").arg(name),
+                          QStringLiteral("bad value for --%1:").arg(name));
             return std::nullopt;
+        }
     }
     if (parser.isSet(verbose))
         options.verbose = true;
@@ -220,10 +254,15 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
 std::optional<QString> PjlinkOptions::readPassword(QString& error, QString& warning) const {
     if (passwordFile.isEmpty())
         return QString();
+    if (const QString why = unreadable(passwordFile, 4096); !why.isEmpty()) {
+        error = QStringLiteral("cannot read the password file %1: %2").arg(passwordFile, why);
+        return std::nullopt;
+    }
     QFile file(passwordFile);
     const QFileInfo info(passwordFile);
-    if (!info.isFile() || info.size() > 4096 || !file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the password file %1").arg(passwordFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the password file %1: %2")
+                    .arg(passwordFile, file.errorString());
         return std::nullopt;
     }
     if (info.permissions() & QFileDevice::ReadOther)

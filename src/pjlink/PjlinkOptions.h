@@ -15,7 +15,7 @@ struct PjlinkOptions {
     QString configFile; // --config
     QString port;       // --port: COMn, a device path or a network address
     QString profile;    // --profile: whose port map COMn goes through; empty: the default
-    int baud = 9600;    // --baud
+    int baud = 0;       // --baud: 9600 or 19200; 0: as stored for a COMn, else 19200
     QString address;    // --address as a unit address ("", "AFFF", "A001".."A004")
     QHostAddress listenHost = QHostAddress::AnyIPv4;
     quint16 listenPort = 4352;
@@ -24,6 +24,7 @@ struct PjlinkOptions {
     QString passwordFile;
     InputMap inputs;
     int cacheMs = 1000;
+    int maxPerAddress = 16; // connections from one address (an IPv6 /64)
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -41,22 +41,74 @@ void PjlinkProjector::setSettings(Settings settings) {
 
 void PjlinkProjector::start() { reopen(); }
 
-void PjlinkProjector::reopen() {
-    if (port_.isOpen())
-        return;
+SerialPort::OpenResult PjlinkProjector::tryOpen() {
+    // Opening a network line runs the event loop, in which another try may come due.
+    if (opening_)
+        return {false, QStringLiteral("being opened")};
+    opening_ = true;
     const SerialPort::OpenResult result = port_.open();
+    opening_ = false;
     if (result.ok) {
         log_(wasUp_ ? QStringLiteral("line back") : QStringLiteral("line open"));
         wasUp_ = true;
         retryMs_ = kFirstRetryMs;
+        retry_->setEnabled(false);
+    }
+    return result;
+}
+
+void PjlinkProjector::reopen() {
+    if (port_.isOpen())
+        return;
+    if (opening_) {
+        retry_->setInterval(retryMs_);
+        retry_->setEnabled(true);
         return;
     }
+    const SerialPort::OpenResult result = tryOpen();
+    if (result.ok)
+        return;
     log_(QStringLiteral("line not open (%1); next try in %2 s")
              .arg(result.reason)
              .arg(retryMs_ / 1000));
     retry_->setInterval(retryMs_);
     retry_->setEnabled(true);
     retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
+}
+
+void PjlinkProjector::deviceAppeared() {
+    if (port_.isOpen())
+        return;
+    // A device node may appear before it may be opened (its permissions come a moment later):
+    // the tries start again from the shortest wait.
+    retryMs_ = kFirstRetryMs;
+    retry_->setEnabled(false);
+    reopen();
+    if (port_.isOpen() && !jobs_.empty())
+        nextSoon();
+}
+
+bool PjlinkProjector::reopenForRequest() {
+    if (reopenQueued_)
+        return true;
+    const std::int64_t now = clock_.nowMs();
+    if (askedTried_ && now - askedTryMs_ < kAskedRetryMs)
+        return false;
+    askedTried_ = true;
+    askedTryMs_ = now;
+    reopenQueued_ = true;
+    // Not from within the request: opening a network line runs the event loop meanwhile.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            reopenQueued_ = false;
+            // A failure here is not logged: the scheduled tries say how the line is.
+            if (!port_.isOpen())
+                tryOpen();
+            nextSoon();
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void PjlinkProjector::lost(const QString& reason) {
@@ -212,7 +264,7 @@ void PjlinkProjector::status(StatusThen then) {
 }
 
 void PjlinkProjector::exchange(const std::string& command, Then then, bool shared) {
-    if (!port_.isOpen())
+    if (!port_.isOpen() && !reopenForRequest())
         return then(std::nullopt);
     if (shared) {
         // The same read already waiting answers this request too.

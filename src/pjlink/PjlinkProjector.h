@@ -14,7 +14,8 @@ namespace trv::pjlink {
 
 // The projector behind its line as a PJLink device: requests become exchanges on the line, one
 // at a time and in order, with the status read reused for a short while so that many pollers
-// cost one read. A lost line is opened again on its own, sooner at first and then less often.
+// cost one read. A lost line is opened again on its own, sooner at first and then less often,
+// and also when a request needs it (at most once a second) or its device is seen to be back.
 class PjlinkProjector final : public QObject, public ProjectorService {
     Q_OBJECT
 public:
@@ -27,7 +28,9 @@ public:
     using Logger = std::function<void(const QString& line)>;
 
     static constexpr int kFirstRetryMs = 1000;
-    static constexpr int kLastRetryMs = 30000;
+    static constexpr int kLastRetryMs = 10000;
+    // A request that needs the line while it is down tries to open it at most this often.
+    static constexpr int kAskedRetryMs = 1000;
     // Requests waiting for the line beyond this many are answered "unavailable".
     static constexpr std::size_t kQueueLimit = 64;
 
@@ -40,6 +43,8 @@ public:
     void setVerbose(bool verbose) { verbose_ = verbose; }
     void setUnitAddress(const std::string& address) { link_.UnitAddress = address; }
     bool lineUp() const { return port_.isOpen(); }
+    // The line's device has appeared (again): opened at once if the line is down.
+    void deviceAppeared();
 
     void request(const std::string& command, const std::string& parameter, Reply reply) override;
 
@@ -70,6 +75,9 @@ private:
     void finish(std::optional<std::string> reply);
     void lost(const QString& reason);
     void reopen();
+    SerialPort::OpenResult tryOpen();
+    // Whether a request may wait for an open of the line on the next turn of the loop.
+    bool reopenForRequest();
 
     SerialPort& port_;
     Clock& clock_;
@@ -86,6 +94,10 @@ private:
     bool nextQueued_ = false; // the next exchange starts on its own turn of the loop
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;
+    std::int64_t askedTryMs_ = 0; // when a request last tried the line
+    bool askedTried_ = false;
+    bool reopenQueued_ = false;
+    bool opening_ = false;
 };
 
 } // namespace trv::pjlink

@@ -1,14 +1,21 @@
 // trv-pjlink as a control system meets it: the daemon against trv-sim on a pseudo-terminal,
 // and a PJLink client written here on a plain socket.
+#include "support/LoopbackServer.h"
 #include "support/Ser2net.h"
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <termios.h>
+#include <unistd.h>
 
 namespace trv {
 namespace {
@@ -214,6 +221,171 @@ TEST_F(Pjlink, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
         ASSERT_TRUE(refused.waitForFinished(5000));
         EXPECT_EQ(refused.exitCode(), 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.readAllStandardOutput().isEmpty()); // no address: it never listened
+    }
+}
+
+TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
+    QFile config(dir_.path() + QStringLiteral("/room.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("port=COM99\n");
+    config.close();
+    const struct {
+        QStringList arguments;
+        const char* said;
+    } rows[] = {
+        {{"--port", "COM16"}, "bad value for --port: \"COM16\" (the ports are COM1 to COM15)"},
+        {{"--port", "com0"}, "bad value for --port: \"com0\" (the ports are COM1 to COM15)"},
+        {{"--config", config.fileName()},
+         ": bad value for port: \"COM99\" (the ports are COM1 to COM15)"},
+        {{"--port", link(), "--password-file", "/nonexistent"},
+         "cannot read the password file /nonexistent: no such file or directory"},
+        {{"--port", link(), "--password-file", dir_.path()},
+         "cannot read the password file " + dir_.path().toLatin1() + ": it is a folder"},
+        {{"--port", link(), "--password-file", "/dev/null"},
+         "cannot read the password file /dev/null: not a regular file"},
+        {{"--port", link(), "--max-per-address", "0"},
+         "bad value for --max-per-address: \"0\" (1 to 64)"},
+    };
+    for (const auto& row : rows) {
+        const std::string given = row.arguments.join(u' ').toStdString();
+        QProcess refused;
+        refused.start(QStringLiteral(TRV_PJLINK_PATH), row.arguments);
+        ASSERT_TRUE(refused.waitForFinished(5000)) << given;
+        EXPECT_EQ(refused.exitCode(), 2) << given;
+        const QByteArray said = refused.readAllStandardError();
+        EXPECT_TRUE(said.contains(row.said)) << given << ": " << said.toStdString();
+    }
+    // A file its user may not read: root reads everything, so then the daemon runs as nobody.
+    QFile secret(dir_.path() + QStringLiteral("/secret"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("room12\n");
+    secret.close();
+    secret.setPermissions(::geteuid() == 0 ? QFileDevice::ReadOwner : QFileDevice::Permissions());
+    const QStringList arguments{"--port", link(), "--password-file", secret.fileName()};
+    QProcess refused;
+    if (::geteuid() == 0) {
+        if (!QFile::exists(QStringLiteral("/usr/bin/setpriv")))
+            GTEST_SKIP() << "setpriv is missing, so the test cannot drop root's privileges";
+        refused.start(QStringLiteral("setpriv"),
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                  QStringLiteral(TRV_PJLINK_PATH)} +
+                          arguments);
+    } else {
+        refused.start(QStringLiteral(TRV_PJLINK_PATH), arguments);
+    }
+    ASSERT_TRUE(refused.waitForFinished(5000));
+    EXPECT_EQ(refused.exitCode(), 2);
+    const QByteArray said = refused.readAllStandardError();
+    EXPECT_TRUE(said.contains(": permission denied")) << said.toStdString();
+}
+
+// The speed the daemon sets on the line, read back from the pseudo-terminal.
+TEST_F(Pjlink, LineSpeedIsGivenOrStoredOr19200) {
+    if (!startSim())
+        GTEST_SKIP() << "pseudo-terminals or the simulator are unavailable here";
+    const QString settings = dir_.path() + QStringLiteral("/ZEKO/ZEKO.conf");
+    ASSERT_TRUE(QDir().mkpath(dir_.path() + QStringLiteral("/ZEKO")));
+    const struct {
+        const char* name;
+        QStringList arguments;
+        const char* stored; // BaudRate= in the panel's settings
+        speed_t speed;
+    } rows[] = {
+        {"a device, nothing given", {"--port", link()}, "96", B19200},
+        {"a device, given", {"--port", link(), "--baud", "9600"}, "96", B9600},
+        {"COM2, stored", {"--port", "COM2"}, "96", B9600},
+        {"COM2, nothing stored", {"--port", "COM2"}, "", B19200},
+        {"COM2, stored but given", {"--port", "COM2", "--baud", "19200"}, "96", B19200},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("[StartUP]\nComPort=2\nBaudRate=") + row.stored + "\n");
+        file.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+        env.insert(QStringLiteral("ZEKO_COM2"), link());
+        daemon_.setProcessEnvironment(env);
+        ASSERT_TRUE(startDaemon(row.arguments.mid(2), row.arguments[1]));
+        QTcpSocket client;
+        ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+        EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r"); // the line is open
+        const int fd = ::open(QFile::encodeName(QFileInfo(link()).canonicalFilePath()).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        termios line{};
+        ASSERT_EQ(::tcgetattr(fd, &line), 0);
+        ::close(fd);
+        EXPECT_EQ(cfgetospeed(&line), row.speed);
+        daemon_.terminate();
+        daemon_.waitForFinished(5000);
+    }
+}
+
+// Resets, one greedy address and a password guesser at once: everyone else is still served,
+// and the log stays short.
+TEST_F(Pjlink, HostileClientsLeaveEveryoneElseServedAndTheLogShort) {
+    QFile secret(dir_.path() + QStringLiteral("/secret"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("room12\n");
+    secret.close();
+    secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    START({"--password-file", secret.fileName()});
+    using testing::LoopbackServer;
+    for (int i = 0; i < 100; ++i)
+        LoopbackServer::connect(port_, 10 + i % 50).resetNow();
+    std::vector<LoopbackServer::Peer> greedy;
+    int greeted = 0;
+    for (int i = 0; i < 20; ++i) {
+        greedy.push_back(LoopbackServer::connect(port_, 5));
+        greeted += greedy.back().receive(2000, 64, "\r").rfind("PJLINK 1 ", 0) == 0;
+    }
+    EXPECT_EQ(greeted, 16);
+    // The guesser: wrong digests until it is turned away before the greeting.
+    int guesses = 0;
+    bool turnedAway = false;
+    while (!turnedAway && guesses < 20) {
+        LoopbackServer::Peer guesser = LoopbackServer::connect(port_, 6);
+        const std::string greeting = guesser.receive(2000, 64, "\r");
+        turnedAway = greeting.empty();
+        if (!turnedAway) {
+            guesser.send("00000000000000000000000000000000%1POWR ?\r");
+            EXPECT_EQ(guesser.receive(2000, 64, "\r"), "PJLINK ERRA\r");
+            ++guesses;
+        }
+    }
+    EXPECT_EQ(guesses, 3);
+    EXPECT_TRUE(turnedAway);
+    // Meanwhile 127.0.0.1 logs in and is served at once.
+    QTcpSocket client;
+    const QByteArray greeting = connectClient(client);
+    ASSERT_TRUE(greeting.startsWith("PJLINK 1 ")) << greeting.toStdString();
+    const QByteArray digest =
+        QCryptographicHash::hash(greeting.mid(9, 8) + "room12", QCryptographicHash::Md5).toHex();
+    EXPECT_EQ(ask(client, digest + "%1POWR ?"), "%1POWR=0\r");
+    // After the wait the guesser's address may try again, and the right password works.
+    QTest::qWait(1100);
+    LoopbackServer::Peer back = LoopbackServer::connect(port_, 6);
+    const std::string again = back.receive(2000, 64, "\r");
+    ASSERT_EQ(again.rfind("PJLINK 1 ", 0), 0u) << again;
+    back.send(QCryptographicHash::hash(QByteArray::fromStdString(again.substr(9, 8)) + "room12",
+                                       QCryptographicHash::Md5)
+                  .toHex()
+                  .toStdString() +
+              "%1CLSS ?\r");
+    EXPECT_EQ(back.receive(2000, 64, "\r"), "%1CLSS=1\r");
+    // One line of each kind from each address within the minute.
+    const QList<QByteArray> lines = daemon_.readAllStandardError().split('\n');
+    for (const char* address : {"(127.0.0.5:", "(127.0.0.6:"}) {
+        std::map<std::string, int> kinds;
+        for (const QByteArray& line : lines) {
+            if (line.contains(address))
+                ++kinds[line.mid(line.indexOf("): ") + 3).left(20).toStdString()];
+        }
+        for (const auto& [kind, n] : kinds)
+            EXPECT_EQ(n, 1) << address << kind;
+        EXPECT_LE(kinds.size(), 4u) << address;
     }
 }
 

@@ -88,21 +88,85 @@ TEST_F(ProjectorSide, LostLineFailsWhatNeedsItAndIsOpenedAgainLessOftenEachTime)
     port_.failOpen = true;
     port_.unplug();
     EXPECT_EQ(replies_, Strings{"ERR4"});
+    // A request that needs the line tries it once before it is answered; one without does not.
+    const int attempts = port_.attempts;
     ask("ERST", "?");
     ask("CLSS", "?");
-    EXPECT_EQ(replies_, (Strings{"ERR4", "ERR4", "1"}));
-    const int opens = port_.opens;
-    clock_.advance(1000); // 1 s, then 2 s, then 4 s
-    clock_.advance(1999);
-    EXPECT_EQ(port_.opens, opens);
+    ask("LAMP", "?");
+    turn();
+    turn();
+    EXPECT_EQ(replies_, (Strings{"ERR4", "1", "ERR4", "ERR4"}));
+    EXPECT_EQ(port_.attempts, attempts + 1);
+    // The tries on their own: 1 s, 2 s, 4 s, 8 s, then every 10 s.
+    for (const int waitMs : {1000, 2000, 4000, 8000, 10000, 10000}) {
+        const int before = port_.attempts;
+        clock_.advance(waitMs - 1);
+        EXPECT_EQ(port_.attempts, before) << waitMs;
+        clock_.advance(1);
+        EXPECT_EQ(port_.attempts, before + 1) << waitMs;
+    }
     port_.failOpen = false;
-    clock_.advance(1);
+    clock_.advance(10000);
     EXPECT_TRUE(port_.isOpen()) << log_.join(u'|').toStdString();
     EXPECT_TRUE(log_.contains(QStringLiteral("line back"))) << log_.join(u'|').toStdString();
     ask("POWR", "?");
     turn();
     port_.deliver("80\r");
     EXPECT_EQ(replies_.back(), "0");
+}
+
+TEST_F(ProjectorSide, ALineThatIsBackIsOpenedByTheNextRequestOrWhenItsDeviceAppears) {
+    const struct {
+        const char* name;
+        std::int64_t afterMs; // since the line was lost
+        bool device;          // the device is seen to appear, rather than a request
+        int attempts;         // tries by then, those on their own included
+        bool open;
+    } rows[] = {
+        {"a request at once", 0, false, 1, true},
+        {"a request after 8.5 s", 8500, false, 4, true},
+        {"the device after 8.5 s", 8500, true, 4, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!port_.isOpen()) {
+            port_.failOpen = false;
+            clock_.advance(10000);
+        }
+        ASSERT_TRUE(port_.isOpen());
+        port_.failOpen = true;
+        port_.unplug();
+        port_.attempts = 0;
+        clock_.advance(row.afterMs); // tries at 1, 3 and 7 s
+        port_.failOpen = false;
+        if (row.device) {
+            projector_.deviceAppeared();
+        } else {
+            ask("POWR", "?");
+            turn();
+            turn();
+        }
+        EXPECT_EQ(port_.attempts, row.attempts);
+        EXPECT_EQ(port_.isOpen(), row.open);
+        if (!row.device) {
+            port_.deliver("80\r");
+            EXPECT_EQ(replies_.back(), "0");
+        }
+    }
+    // Requests while the line is down try it at most once a second.
+    port_.failOpen = true;
+    port_.unplug();
+    port_.attempts = 0;
+    const std::size_t answered = replies_.size();
+    for (int i = 0; i < 20; ++i) {
+        ask("POWR", "?");
+        turn();
+        turn();
+        clock_.advance(100);
+    }
+    EXPECT_EQ(port_.attempts, 2 + 1); // two by requests, one on its own at 1 s
+    EXPECT_EQ(replies_.size(), answered + 20);
+    EXPECT_EQ(replies_.back(), "ERR4");
 }
 
 } // namespace

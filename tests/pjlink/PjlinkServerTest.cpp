@@ -1,6 +1,9 @@
 #include "pjlink/PjlinkServer.h"
+#include "listen/ListenGuard.h"
 #include "pjlink/PjlinkConnection.h"
 #include "pjlink/ProjectorService.h"
+#include "support/Fakes.h"
+#include "support/LoopbackServer.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -52,8 +55,15 @@ public:
 // A PJLink client on a raw socket, on the test's own event loop.
 class Client {
 public:
-    explicit Client(quint16 port, const QHostAddress& host = QHostAddress::LocalHost) {
+    // From 127.0.0.`from` when given (Linux routes all of 127/8 to the loopback).
+    explicit Client(quint16 port, const QHostAddress& host = QHostAddress::LocalHost,
+                    int from = 0) {
+        if (from != 0)
+            socket_.bind(QHostAddress(quint32(0x7f000000 + from)));
         socket_.connectToHost(host, port);
+    }
+    static std::unique_ptr<Client> from(quint16 port, int host) {
+        return std::make_unique<Client>(port, QHostAddress::LocalHost, host);
     }
     void send(const std::string& bytes) { socket_.write(bytes.data(), qint64(bytes.size())); }
     // The next line from the server without its CR, or "(none)" if none comes within `ms`.
@@ -70,6 +80,17 @@ public:
         std::string line = pending_.substr(0, end);
         pending_.erase(0, end + 1);
         return line;
+    }
+    // The greeting, or "(none)" when the server closes the connection without one.
+    std::string greeting() {
+        (void)QTest::qWaitFor(
+            [this] {
+                collect();
+                return pending_.find('\r') != std::string::npos ||
+                       socket_.state() == QAbstractSocket::UnconnectedState;
+            },
+            5000);
+        return pending_.find('\r') == std::string::npos ? "(none)" : line(0);
     }
     // True once the server has closed the connection.
     bool closed(int ms = 5000) {
@@ -99,8 +120,7 @@ class PjlinkServerTest : public ::testing::Test {
 protected:
     void start(PjlinkServer::Options options = {},
                const QHostAddress& address = QHostAddress::LocalHost) {
-        server = std::make_unique<PjlinkServer>(
-            fake, options, [this](const QString& line) { log.push_back(line.toStdString()); });
+        server = std::make_unique<PjlinkServer>(fake, guard, options);
         QString error;
         listening = server->listen(address, 0, error);
         ASSERT_TRUE(listening) << error.toStdString();
@@ -114,6 +134,9 @@ protected:
 
     FakeService fake;
     std::vector<std::string> log;
+    testing::ManualClock clock;
+    listen::ListenGuard guard{clock,
+                              [this](const QString& line) { log.push_back(line.toStdString()); }};
     std::unique_ptr<PjlinkServer> server;
     bool listening = false;
 };
@@ -258,26 +281,221 @@ TEST_F(PjlinkServerTest, AnAnswerTooLateIsErr3AndTheLateOneDropped) {
     EXPECT_EQ(client.line(), "%1CLSS=1");
 }
 
-TEST_F(PjlinkServerTest, ClientBeyondTheLimitIsClosedAtOnceWhileTheOthersAreServed) {
-    start();
+TEST_F(PjlinkServerTest, OneAddressHoldsItsShareAndAFullServerMakesRoomFromTheGreediest) {
+    PjlinkServer::Options options;
+    options.maxClients = 6;
+    options.maxPerAddress = 3;
+    start(options);
+    // From 127.0.0.2 three, then one too many; two from .3 and one from .4 fill the server.
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 64; ++i) {
-        clients.push_back(std::make_unique<Client>(server->port()));
-        ASSERT_EQ(clients.back()->line(), "PJLINK 0");
+    const auto join = [&](int host) {
+        return clients.emplace_back(Client::from(server->port(), host))->greeting();
+    };
+    for (int host : {2, 2, 2})
+        ASSERT_EQ(join(host), "PJLINK 0");
+    EXPECT_EQ(join(2), "(none)");
+    EXPECT_TRUE(clients.back()->closed());
+    EXPECT_TRUE(logged("refused, 3 clients from 127.0.0.2 connected already"));
+    clients.pop_back();
+    for (int host : {3, 3, 4})
+        ASSERT_EQ(join(host), "PJLINK 0");
+    ASSERT_EQ(server->connectionCount(), 6);
+
+    // The first from .2 is busy; the second is the idlest of the address holding the most.
+    clock.advance(100);
+    clients[0]->send("%1POWR ?\r");
+    ASSERT_EQ(clients[0]->line(), "%1POWR=1");
+    EXPECT_EQ(join(5), "PJLINK 0");
+    EXPECT_TRUE(clients[1]->closed());
+    EXPECT_TRUE(logged("closed: making room for a newcomer"));
+    // Now .2 and .3 hold two each: the idlest of both goes, the third from .2.
+    EXPECT_EQ(join(6), "PJLINK 0");
+    EXPECT_TRUE(clients[2]->closed());
+    for (std::size_t i : {0, 3, 4, 5, 6, 7}) {
+        clients[i]->send("%1CLSS ?\r");
+        EXPECT_EQ(clients[i]->line(), "%1CLSS=1") << i;
     }
-    Client extra(server->port());
-    EXPECT_TRUE(extra.closed());
-    EXPECT_EQ(extra.received(), "");
-    EXPECT_TRUE(logged("refused, 64 clients"));
-    for (auto& client : clients)
-        client->send("%1POWR ?\r");
-    for (auto& client : clients)
-        EXPECT_EQ(client->line(), "%1POWR=1");
-    // A place that comes free is taken by the next client.
-    clients.front()->socket().disconnectFromHost();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server->connectionCount() == 63; }, 5000));
-    Client next(server->port());
-    EXPECT_EQ(next.line(), "PJLINK 0");
+    EXPECT_EQ(server->connectionCount(), 6);
+}
+
+TEST_F(PjlinkServerTest, FailedLoginsSlowTheirAddressAloneAndASuccessEndsIt) {
+    PjlinkServer::Options options;
+    options.password = QStringLiteral("secret");
+    start(options);
+    // Logs in from 127.0.0.`host`: the reply to a request with the digest of `password`, or
+    // "(none)" when the connection ends before the greeting.
+    std::vector<std::unique_ptr<Client>> open;
+    const auto login = [&](int host, const char* password, bool stay = false) -> std::string {
+        std::unique_ptr<Client> client = Client::from(server->port(), host);
+        const std::string greeting = client->greeting();
+        if (greeting.rfind("PJLINK 1 ", 0) != 0)
+            return greeting;
+        if (stay) {
+            open.push_back(std::move(client));
+            return "(open)";
+        }
+        const QByteArray random = QByteArray::fromStdString(greeting.substr(9));
+        client->send(QCryptographicHash::hash(random + password, QCryptographicHash::Md5)
+                         .toHex()
+                         .toStdString() +
+                     "%1CLSS ?\r");
+        return client->line();
+    };
+    const struct {
+        std::int64_t advanceMs;
+        int host;
+        const char* password;
+        const char* reply;
+    } rows[] = {
+        {0, 7, "guess1", "PJLINK ERRA"}, {0, 7, "guess2", "PJLINK ERRA"},
+        {0, 7, "guess3", "PJLINK ERRA"}, {0, 7, "secret", "(none)"}, // waits 1 s
+        {0, 8, "secret", "%1CLSS=1"},    {999, 7, "secret", "(none)"},
+        {1, 7, "guess4", "PJLINK ERRA"}, {1999, 7, "secret", "(none)"},   // 2 s now
+        {1, 7, "secret", "%1CLSS=1"},    {0, 7, "guess5", "PJLINK ERRA"}, // afresh
+        {0, 7, "guess6", "PJLINK ERRA"}, {0, 7, "secret", "%1CLSS=1"},
+    };
+    for (const auto& row : rows) {
+        clock.advance(row.advanceMs);
+        EXPECT_EQ(login(row.host, row.password), row.reply)
+            << "127.0.0." << row.host << " at " << clock.now() << " ms with " << row.password;
+    }
+    EXPECT_TRUE(logged("refused, too many failed logins from 127.0.0.7"));
+
+    // A connection opened before the wait began gets no digest looked at during it.
+    ASSERT_EQ(login(9, "", true), "(open)");
+    const std::string greeting = open.back()->received().substr(9, 8);
+    for (const char* guess : {"guess1", "guess2", "guess3"})
+        EXPECT_EQ(login(9, guess), "PJLINK ERRA");
+    open.back()->send(QCryptographicHash::hash(QByteArray::fromStdString(greeting) + "secret",
+                                               QCryptographicHash::Md5)
+                          .toHex()
+                          .toStdString() +
+                      "%1CLSS ?\r");
+    EXPECT_EQ(open.back()->line(), "PJLINK ERRA");
+}
+
+TEST_F(PjlinkServerTest, RepeatedEventsOfOneAddressAreCountedInOneLineAMinute) {
+    PjlinkServer::Options options;
+    options.password = QStringLiteral("secret");
+    start(options);
+    // Ten wrong digests from 127.0.0.1 (the last seven refused at once), one visit from .2.
+    for (int i = 0; i < 10; ++i) {
+        Client client(server->port());
+        if (client.greeting() != "(none)")
+            client.send("00000000000000000000000000000000%1CLSS ?\r");
+        EXPECT_TRUE(client.closed());
+    }
+    std::unique_ptr<Client> other = Client::from(server->port(), 2);
+    EXPECT_NE(other->greeting(), "(none)");
+    // Ports and client numbers left out.
+    const auto plain = [&] {
+        std::vector<std::string> lines;
+        for (const std::string& line : log)
+            lines.push_back(
+                QString::fromStdString(line)
+                    .replace(QRegularExpression(QStringLiteral("client \\d+ \\((.*):\\d+\\)")),
+                             QStringLiteral("client (\\1)"))
+                    .toStdString());
+        return lines;
+    };
+    // The first of each kind at once; the rest of the minute counted.
+    EXPECT_EQ(plain(), (std::vector<std::string>{
+                           "client (127.0.0.1): connected",
+                           "client (127.0.0.1): closed: authentication failed",
+                           "client (127.0.0.1): refused, too many failed logins from 127.0.0.1 "
+                           "(1 s more)",
+                           "client (127.0.0.2): connected",
+                       }));
+    log.clear();
+    clock.advance(listen::LogSummary::kWindowMs);
+    EXPECT_EQ(plain(), (std::vector<std::string>{
+                           "127.0.0.1: 2 more in the last minute like: client (127.0.0.1): "
+                           "closed: authentication failed",
+                           "127.0.0.1: 2 more in the last minute like: client (127.0.0.1): "
+                           "connected",
+                           "127.0.0.1: 6 more in the last minute like: client (127.0.0.1): "
+                           "refused, too many failed logins from 127.0.0.1 (1 s more)",
+                       }));
+    // A quiet minute, and the next event is written at once again.
+    log.clear();
+    clock.advance(2 * listen::LogSummary::kWindowMs);
+    EXPECT_EQ(plain(), std::vector<std::string>{});
+    Client again(server->port());
+    EXPECT_NE(again.greeting(), "(none)");
+    EXPECT_EQ(plain(), std::vector<std::string>{"client (127.0.0.1): connected"});
+}
+
+using testing::LoopbackServer;
+
+TEST_F(PjlinkServerTest, ClientsThatResetGiveTheirPlaceBack) {
+    start();
+    // Resets before the server has seen the connection, mixed with short ordinary visits,
+    // far more of them than there are places, from many addresses.
+    int greeted = 0;
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 6; ++i)
+            LoopbackServer::connect(server->port(), 2 + (round * 6 + i) % 40).resetNow();
+        LoopbackServer::Peer visitor = LoopbackServer::connect(server->port(), 50 + round);
+        greeted += visitor.receive(5000, 64, "\r") == "PJLINK 0\r";
+        visitor.closeNow();
+    }
+    EXPECT_EQ(greeted, 20);
+    // Every place is free again, and no socket is left behind a freed one.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server->connectionCount() == 0; }, 5000))
+        << server->connectionCount() << " places still taken";
+    Client late(server->port());
+    EXPECT_EQ(late.line(), "PJLINK 0");
+    late.send("%1POWR ?\r");
+    EXPECT_EQ(late.line(), "%1POWR=1");
+    EXPECT_EQ(server->findChildren<QTcpSocket*>().size(), 1);
+}
+
+// Qt's own warnings while it lives.
+class QtMessages {
+public:
+    QtMessages() {
+        messages_ = &texts;
+        previous_ =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                messages_->push_back(text.toStdString());
+            });
+    }
+    ~QtMessages() {
+        qInstallMessageHandler(previous_);
+        messages_ = nullptr;
+    }
+    std::vector<std::string> texts;
+
+private:
+    static inline std::vector<std::string>* messages_ = nullptr;
+    QtMessageHandler previous_;
+};
+
+TEST_F(PjlinkServerTest, ClientLeavingWithRepliesUnreadEndsWithoutAWarning) {
+    const struct {
+        const char* name;
+        bool reset;
+    } rows[] = {{"closed", false}, {"reset", true}};
+    start();
+    QtMessages messages;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fake.asked.clear();
+        fake.slow = {"POWR"};
+        LoopbackServer::Peer client = LoopbackServer::connect(server->port(), 3);
+        ASSERT_EQ(client.receive(5000, 64, "\r"), "PJLINK 0\r");
+        std::string requests;
+        for (int i = 0; i < 8; ++i)
+            requests += "%1POWR ?\r%1CLSS ?\r";
+        client.send(requests);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.asked.empty(); }, 5000));
+        // The client goes while its first answer is on its way and the next ones are ready.
+        row.reset ? client.resetNow() : client.closeNow();
+        fake.releaseAll();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return server->connectionCount() == 0; }, 5000));
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{});
 }
 
 TEST_F(PjlinkServerTest, SilentClientIsClosedWhenIdle) {

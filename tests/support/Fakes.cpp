@@ -5,6 +5,7 @@
 namespace trv::testing {
 
 SerialPort::OpenResult FakeSerialPort::open() {
+    ++attempts;
     if (failOpen)
         return {false, failReason};
     open_ = true;

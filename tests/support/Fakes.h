@@ -36,6 +36,7 @@ public:
     bool failOpen = false;
     QString failReason = QStringLiteral("No such device: /dev/null-test");
     bool refuseWrite = false;
+    int attempts = 0; // every open(), whether it worked or not
     int opens = 0;
     int closes = 0;
     std::vector<std::string> writes;

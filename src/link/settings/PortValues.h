@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/transport/LineSettings.h"
+#include "link/transport/PortMap.h"
 
 #include <QString>
 #include <cstdint>
@@ -22,6 +23,14 @@ inline LineSettings lineSettingsFor(std::uint8_t baudCode) {
     LineSettings settings;
     settings.baudRate = baudCode == 96 ? 9600 : 19200;
     return settings;
+}
+
+// Why `text` cannot name a port: a COM number outside 1 to 15; empty when it can (any other
+// text is a device or an address, checked when it opens). Every program that takes a port
+// refuses such a number with this reason.
+inline QString comPortProblem(const QString& text) {
+    const std::optional<int> n = comPortNumber(text);
+    return n && (*n < 1 || *n > 15) ? QStringLiteral("the ports are COM1 to COM15") : QString();
 }
 
 // Settings store keys and the texts read when a key is absent.

@@ -19,6 +19,7 @@ const char* SimOptions::usage() {
            "A simulated TRV-M5400 projector on a pseudo-terminal. Prints the device path of its\n"
            "end as the first line, then runs until SIGINT or SIGTERM.\n"
            "\n"
+           "Options:\n"
            "  --link PATH         also make a symbolic link PATH to the device (removed at exit)\n"
            "  --id N              unit number 1..4 (default 1): answers commands without an\n"
            "                      address and those for A00N; acts on AFFF without answering\n"

@@ -18,10 +18,22 @@ trap remove_package EXIT
 for program in trv-panel trv-sim trv-ctl trv-pjlink; do
     [ "$(command -v "$program")" = "/usr/bin/$program" ] || { echo "$program is not in /usr/bin" >&2; exit 1; }
 done
-/usr/bin/trv-sim --help | grep -q "Usage: trv-sim"
-/usr/bin/trv-ctl --help | grep -q "Usage: trv-ctl"
-/usr/bin/trv-pjlink --help | grep -q "Usage: trv-pjlink"
-[ -f /usr/share/man/man1/trv-ctl.1 ] || { echo "the manual page of trv-ctl is missing" >&2; exit 1; }
+# Each program answers --help and --version without a display, and has its manual page.
+version=$(dpkg-query -W -f='${Version}' trv-panel)
+for program in trv-panel trv-sim trv-ctl trv-pjlink; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "/usr/bin/$program" --help | grep -q "^Usage: $program " ||
+        { echo "$program --help does not answer without a display" >&2; exit 1; }
+    [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "/usr/bin/$program" --version)" = "$program $version" ] ||
+        { echo "$program --version does not say $version" >&2; exit 1; }
+    page=/usr/share/man/man1/$program.1.gz
+    [ -f "$page" ] || page=/usr/share/man/man1/$program.1
+    [ -f "$page" ] || { echo "the manual page of $program is missing" >&2; exit 1; }
+    # Made from the program's own --help: every option it lists is on the page.
+    for option in $("/usr/bin/$program" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u); do
+        zcat -f "$page" | sed 's/\\-/-/g' | grep -q -- "$option" ||
+            { echo "the manual page of $program omits $option" >&2; exit 1; }
+    done
+done
 [ -f /usr/share/bash-completion/completions/trv-ctl ] || { echo "the completion of trv-ctl is missing" >&2; exit 1; }
 for program in trv-ctl trv-pjlink; do
     if ldd "/usr/bin/$program" | grep -q -i "widgets\|gui"; then
@@ -40,7 +52,7 @@ dpkg-query -W -f='${Depends}\n' trv-panel | grep -q fonts-liberation
 # and the installed bridge answering a PJLink client in front of the installed simulator.
 unit=/usr/lib/systemd/system/trv-pjlink@.service
 example=/usr/share/doc/trv-panel/examples/trv-pjlink.conf
-for file in /usr/share/man/man1/trv-pjlink.1 "$unit" "$example"; do
+for file in "$unit" "$example"; do
     [ -f "$file" ] || { echo "$file is missing" >&2; exit 1; }
 done
 if ! command -v systemd-analyze >/dev/null; then
@@ -94,8 +106,9 @@ fi
 rm -rf "$run_dir"
 trap - EXIT
 remove_package
-for file in /usr/bin/trv-panel /usr/bin/trv-ctl /usr/bin/trv-pjlink /usr/share/applications/trv-panel.desktop \
-            "$unit" "$example" /usr/share/man/man1/trv-pjlink.1; do
+for file in /usr/bin/trv-panel /usr/bin/trv-ctl /usr/bin/trv-pjlink /usr/bin/trv-sim \
+            /usr/share/applications/trv-panel.desktop "$unit" "$example" \
+            /usr/share/man/man1/trv-{panel,ctl,pjlink,sim}.1; do
     if [ -e "$file" ]; then
         echo "the package left $file behind" >&2
         exit 1

@@ -57,7 +57,7 @@ QString CtlOptions::usage() {
         "                        NAME keeps them) instead of the default ones\n"
         "  --port PORT           COM1 to COM15, a device path, tcp://HOST:PORT or\n"
         "                        rfc2217://HOST:PORT\n"
-        "  --baud 9600|19200     line speed\n"
+        "  --baud 9600|19200     line speed (19200 when none is given or stored)\n"
         "  --address ADDRESS     single, all, or a unit number 1 to 4\n"
         "  --timeout MS          the reply window in milliseconds (default 1000)\n"
         "  --json                send and read: one JSON object per command; its \"value\" is\n"

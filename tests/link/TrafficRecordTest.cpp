@@ -1,6 +1,7 @@
 #include "link/TrafficRecord.h"
 #include "link/TrafficLine.h"
 #include "support/Harness.h"
+#include "windows/settings/Form2.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -245,7 +246,24 @@ TEST(TrafficRecord, PanelSaysAFailedRecordOnceAndWorksOn) {
     QCoreApplication::processEvents();
     ASSERT_EQ(h.messages.shown.size(), 1u);
     EXPECT_TRUE(h.messages.shown[0].detail.contains(QStringLiteral("no-folder")));
+    EXPECT_EQ(h.messages.shown[0].parent, static_cast<QWidget*>(h.form.get()));
     EXPECT_EQ(h.serial.writes.size(), 2u);
+}
+
+// On the first start only the COM PORT dialog is on screen: the box belongs over it, not
+// over the panel that is neither shown nor placed yet (which put it in the screen's corner).
+TEST(TrafficRecord, PanelSaysAFailedRecordOverTheWindowOnScreen) {
+    Harness h;
+    h.store.values.clear();
+    QTemporaryDir dir;
+    TrafficRecord record(dir.filePath(QStringLiteral("no-folder/traffic.log")));
+    h.make().useRecord(record);
+    h.form->start();
+    ASSERT_NE(h.form->settingsDialog(), nullptr);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(h.messages.shown.size(), 1u);
+    EXPECT_EQ(h.messages.shown[0].parent, static_cast<QWidget*>(h.form->settingsDialog()));
+    EXPECT_FALSE(h.form->isVisible());
 }
 
 TEST(TrafficRecord, PanelRecordsAHoldFromStartToEnd) {

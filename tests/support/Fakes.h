@@ -102,15 +102,16 @@ class FakeMessageBox final : public MessageBox {
 public:
     struct Shown {
         QString text, title, detail;
+        QWidget* parent;
     };
-    void warning(QWidget*, const QString& text, const QString& title,
+    void warning(QWidget* parent, const QString& text, const QString& title,
                  const QString& detail) override {
-        shown.push_back({text, title, detail});
+        shown.push_back({text, title, detail, parent});
     }
     // Recorded as shown, its two answers as the detail; answered with `answer`.
-    bool question(QWidget*, const QString& text, const QString& title, const QString& yes,
+    bool question(QWidget* parent, const QString& text, const QString& title, const QString& yes,
                   const QString& no) override {
-        shown.push_back({text, title, yes + QLatin1Char('|') + no});
+        shown.push_back({text, title, yes + QLatin1Char('|') + no, parent});
         return answer;
     }
     std::vector<Shown> shown;

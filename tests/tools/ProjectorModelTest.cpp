@@ -136,6 +136,14 @@ TEST(SimOptions, ParsesAndRejects) {
     options = SimOptions::parse({"--input", "5"}, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(ProjectorModel(options->model).handle("CR1", 0), "5\r");
+    // Nothing given: the line speed the panel and trv-ctl use when nothing is stored.
+    options = SimOptions::parse({}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->baud, 19200);
+    EXPECT_FALSE(options->help || options->version);
+    options = SimOptions::parse({"--version"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->version);
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id", "5"},
                                                 {"--baud", "4800"},
                                                 {"--input", "0"},

@@ -19,10 +19,11 @@ const char* SimOptions::usage() {
            "A simulated TRV-M5400 projector on a pseudo-terminal. Prints the device path of its\n"
            "end as the first line, then runs until SIGINT or SIGTERM.\n"
            "\n"
+           "Options:\n"
            "  --link PATH         also make a symbolic link PATH to the device (removed at exit)\n"
            "  --id N              unit number 1..4 (default 1): answers commands without an\n"
            "                      address and those for A00N; acts on AFFF without answering\n"
-           "  --baud 9600|19200   line speed that paces the replies (default 9600)\n"
+           "  --baud 9600|19200   line speed that paces the replies (default 19200)\n"
            "  --warmup S          seconds of \"40\" after power on (default 5)\n"
            "  --cooldown S        seconds of \"20\" after power off (default 5)\n"
            "  --lamp-hours N      lamp hours at start (default 1234)\n"
@@ -41,7 +42,8 @@ const char* SimOptions::usage() {
            "  --trace             print each command received, one a line, on standard output,\n"
            "                      and each change of the video mute as \"video mute on\" or\n"
            "                      \"video mute off\"\n"
-           "  --help              this text\n";
+           "  -h, --help          this text\n"
+           "  --version           the program's version\n";
 }
 
 std::optional<SimOptions> SimOptions::parse(const std::vector<std::string>& args,
@@ -62,6 +64,8 @@ std::optional<SimOptions> SimOptions::parse(const std::vector<std::string>& args
         };
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--silent") {
             options.silent = true;
         } else if (arg == "--split") {

@@ -14,7 +14,7 @@ struct SimOptions {
 
     ModelOptions model;
     std::string link; // symbolic link to the device, made at start and removed at exit
-    int baud = 9600;
+    int baud = 19200;
     int delayMs = 0;         // before each reply
     bool silent = false;     // never answers
     bool split = false;      // one character at a time with short gaps
@@ -23,6 +23,7 @@ struct SimOptions {
     double hangupAfter = -1; // seconds until the line goes dead; negative: never
     bool trace = false;      // print each command received, after the device line
     bool help = false;
+    bool version = false;
 
     // Nothing, with `error` set, when the arguments are not understood.
     static std::optional<SimOptions> parse(const std::vector<std::string>& args,

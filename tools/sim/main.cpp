@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
         std::fputs(trv::sim::SimOptions::usage(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::puts("trv-sim " TRV_VERSION);
+        return 0;
+    }
 
     // Every ending that can be caught goes through the end of main, which removes the link; a
     // closed standard output is no reason to stop.

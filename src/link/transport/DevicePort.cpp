@@ -38,7 +38,7 @@ SerialPort::OpenResult DevicePort::open() {
     LineDevice* line = nullptr;
     switch (target.kind) {
     case PortTarget::Kind::Invalid:
-        return {false, target.error};
+        return {false, named(target, target.why)};
     case PortTarget::Kind::Device:
 #ifdef Q_OS_WIN
         line = new WinSerialLine(target.path, this);
@@ -54,13 +54,21 @@ SerialPort::OpenResult DevicePort::open() {
     const OpenResult result = line->open(settings_);
     if (!result.ok) {
         line->deleteLater();
-        return result;
+        return {false, named(target, result.reason)};
     }
     line_ = line;
     connect(&line_->io(), &QIODevice::readyRead, this, &DevicePort::readyRead);
     connect(line_, &LineDevice::lost, this, &DevicePort::lost);
     emit opened(explicit_ ? explicit_->text : QStringLiteral("COM%1").arg(portNo_));
     return result;
+}
+
+QString DevicePort::named(const PortTarget& target, const QString& reason) const {
+    const QString name = explicit_ ? explicit_->text : QStringLiteral("COM%1").arg(portNo_);
+    const QString port = target.text.isEmpty() || target.text == name
+                             ? name
+                             : QStringLiteral("%1 (%2)").arg(name, target.text);
+    return QStringLiteral("%1: %2").arg(port, reason);
 }
 
 void DevicePort::close() {

@@ -48,6 +48,9 @@ private:
     bool takeFromLine();
     bool checkWriteQueue();
     void lost(const QString& reason);
+    // "COM9 (/dev/ttyS8): no such device": the port as the user named it, what it opens when
+    // that differs, and the line's reason.
+    QString named(const PortTarget& target, const QString& reason) const;
 
     PortMap map_;
     int portNo_ = 1;

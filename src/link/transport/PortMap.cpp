@@ -25,6 +25,7 @@ QString environmentTarget(int portNo) {
 PortTarget invalid(const QString& text, const QString& why) {
     PortTarget target;
     target.text = text;
+    target.why = why;
     target.error = QObject::tr("%1: %2").arg(text, why);
     return target;
 }

@@ -15,7 +15,8 @@ struct PortTarget {
     QString host; // Tcp, Rfc2217
     quint16 port = 0;
     QString text;  // as written
-    QString error; // Invalid: why
+    QString error; // Invalid: the text and why
+    QString why;   // Invalid: why alone
 
     static PortTarget parse(const QString& text);
     bool isNetwork() const { return kind == Kind::Tcp || kind == Kind::Rfc2217; }

@@ -53,17 +53,15 @@ QString SerialLine::describeOpenFailure() const {
     const QFileInfo info(path_);
     switch (port_.error()) {
     case QSerialPort::DeviceNotFoundError:
-        return tr("No such device: %1").arg(path_);
+        return tr("no such device");
     case QSerialPort::PermissionError:
         if (info.exists() && (!info.isReadable() || !info.isWritable()))
-            return tr("Permission denied: %1. You may need to be in the \"dialout\" group.")
-                .arg(path_);
-        return tr("Device busy or locked by another program: %1 (%2)")
-            .arg(path_, port_.errorString());
+            return tr("permission denied; you may need to be in the \"dialout\" group");
+        return tr("busy or locked by another program (%1)").arg(port_.errorString());
     default:
         if (!info.exists())
-            return tr("No such device: %1").arg(path_);
-        return tr("%1: %2").arg(path_, port_.errorString());
+            return tr("no such device");
+        return port_.errorString();
     }
 }
 

@@ -70,22 +70,20 @@ SerialPort::OpenResult SocketLine::connectToServer() {
                    socket_.state() == QAbstractSocket::UnconnectedState;
         },
         kConnectTimeoutMs);
-    const QString& where = target_.text;
     if (socket_.state() == QAbstractSocket::ConnectedState) {
         // A command goes out at once, not held back to be merged with the next.
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         return {true, {}};
     }
     if (!decided)
-        return {false,
-                tr("Connection timed out after %1 s: %2").arg(kConnectTimeoutMs / 1000).arg(where)};
+        return {false, tr("the connection timed out after %1 s").arg(kConnectTimeoutMs / 1000)};
     switch (socket_.error()) {
     case QAbstractSocket::ConnectionRefusedError:
-        return {false, tr("Connection refused: %1").arg(where)};
+        return {false, tr("connection refused")};
     case QAbstractSocket::HostNotFoundError:
-        return {false, tr("Host not found: %1").arg(where)};
+        return {false, tr("host not found")};
     default:
-        return {false, tr("%1: %2").arg(where, socket_.errorString())};
+        return {false, socket_.errorString()};
     }
 }
 
@@ -107,18 +105,17 @@ SerialPort::OpenResult SocketLine::negotiate(const LineSettings& settings) {
                                      : target_.host)
                             .arg(target_.port);
     if (socket_.state() != QAbstractSocket::ConnectedState)
-        return {false, tr("%1: the server closed the connection").arg(target_.text)};
+        return {false, tr("the server closed the connection")};
     switch (telnet_->comPort()) {
     case TelnetCodec::ComPort::Agreed:
         break;
     case TelnetCodec::ComPort::Refused:
-        return {false, tr("%1: the server refuses COM port control (RFC 2217), so the line "
-                          "speed cannot be set. If the server's own speed is right, use %2.")
-                           .arg(target_.text, tcp)};
+        return {false, tr("the server refuses COM port control (RFC 2217), so the line speed "
+                          "cannot be set. If the server's own speed is right, use %1.")
+                           .arg(tcp)};
     case TelnetCodec::ComPort::Asked:
-        return {false, tr("%1: the server did not agree to COM port control (RFC 2217) within "
-                          "%2 s. If the server's own speed is right, use %3.")
-                           .arg(target_.text)
+        return {false, tr("the server did not agree to COM port control (RFC 2217) within %1 "
+                          "s. If the server's own speed is right, use %2.")
                            .arg(kNegotiationTimeoutMs / 1000)
                            .arg(tcp)};
     }

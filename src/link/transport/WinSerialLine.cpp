@@ -59,29 +59,28 @@ QString WinSerialLine::devicePath(const QString& name) {
     return com ? kDevicePrefix + *com : name;
 }
 
-QString WinSerialLine::describeOpenFailure(const QString& port, DWORD error) {
+QString WinSerialLine::describeOpenFailure(DWORD error) {
     switch (error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
-        return tr("Port busy: %1 is in use by another program").arg(port);
+        return tr("busy: in use by another program");
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return tr("No such port: %1. Is the adapter plugged in?").arg(port);
+        return tr("no such port; is the adapter plugged in?");
     default:
-        return tr("%1: %2").arg(port, qt_error_string(int(error)));
+        return qt_error_string(int(error));
     }
 }
 
 SerialPort::OpenResult WinSerialLine::open(const LineSettings& settings) {
     close();
-    const QString port = comName(name_).value_or(name_);
     const QString path = devicePath(name_);
     const HANDLE handle =
         CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return {false, describeOpenFailure(port, GetLastError())};
+        return {false, describeOpenFailure(GetLastError())};
     // A read waits for its first byte however long that takes, so a quiet line costs nothing,
     // and ends kGapMs after the last.
     COMMTIMEOUTS timeouts{};
@@ -89,9 +88,7 @@ SerialPort::OpenResult WinSerialLine::open(const LineSettings& settings) {
     if (!configure(handle, settings) || !SetCommTimeouts(handle, &timeouts)) {
         const DWORD error = GetLastError();
         CloseHandle(handle);
-        return {
-            false,
-            tr("%1: the line settings were refused: %2").arg(port, qt_error_string(int(error)))};
+        return {false, tr("the line settings were refused: %1").arg(qt_error_string(int(error)))};
     }
     // Whatever the device buffered before we opened it belongs to nobody.
     PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR);

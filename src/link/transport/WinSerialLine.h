@@ -26,7 +26,7 @@ public:
     // The Win32 path a port name opens: COMn in any case and \\.\COMn open \\.\COMn, as the
     // system knows COM10 and above only by that path; other text is opened as given.
     static QString devicePath(const QString& name);
-    static QString describeOpenFailure(const QString& port, DWORD error);
+    static QString describeOpenFailure(DWORD error);
 
 private:
     bool configure(HANDLE handle, const LineSettings& settings) const;

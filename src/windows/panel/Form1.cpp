@@ -265,8 +265,13 @@ void Form1::useRecord(TrafficRecord& record) {
 }
 
 void Form1::recordFailed(const QString& problem) {
+    // On the first start the panel is not on screen yet (nor placed): the box goes over the
+    // COM PORT dialog, which is.
+    QWidget* over = this;
+    if (!isVisible() && form2_ && form2_->isVisible())
+        over = form2_;
     platform_.messages.warning(
-        this, tr("The traffic record cannot be written; the panel goes on without it."),
+        over, tr("The traffic record cannot be written; the panel goes on without it."),
         tr("Error"), problem);
 }
 

@@ -5,6 +5,7 @@
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -12,8 +13,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
 
 namespace trv {
+namespace {
+
+const QString kCaption = QStringLiteral("  COM PORT");
+constexpr int kWidthTwips = 3105;
+constexpr int kHeightTwips = 4005;
+
+} // namespace
+
 Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, MessageBox& messages,
              QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -21,8 +33,8 @@ Form2::Form2(PortValues& values, SerialPort& serial, SettingsStore& store, Messa
       values_(values), serial_(serial), store_(store), messages_(messages) {
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("  COM PORT"));
-    setFixedSize(twipsToPixels(3105), twipsToPixels(4005));
+    setWindowTitle(kCaption);
+    setFixedSize(twipsToPixels(kWidthTwips), twipsToPixels(kHeightTwips));
     // The frame's caption sits on its top border, leaving the space below it to the options.
     setStyleSheet(QStringLiteral(
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
@@ -204,6 +216,30 @@ void Form2::showMainWindow() {
     main->show();
     main->raise();
     main->activateWindow();
+}
+
+int Form2::captionWidth(const QString& caption) {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSizeF(std::max(font.pointSizeF(), 11.0));
+    const int button = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return QFontMetrics(font).horizontalAdvance(caption) + 4 * button;
+}
+
+void Form2::fitCaption() {
+    int width = twipsToPixels(kWidthTwips);
+    if (windowTitle() != kCaption) {
+        width = std::max(width, captionWidth(windowTitle()));
+        if (const QScreen* screen = this->screen())
+            width = std::min(width, screen->availableGeometry().width());
+    }
+    setFixedSize(width, twipsToPixels(kHeightTwips));
+}
+
+void Form2::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        fitCaption();
 }
 
 void Form2::closeEvent(QCloseEvent* event) {

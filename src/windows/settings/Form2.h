@@ -23,12 +23,17 @@ public:
     void Command1_Click(); // OK
     void Command2_Click(); // Cancel
 
+    // The width a window needs for `caption` in its title bar: the text in a bold face of at
+    // least 11 points, as desktops draw titles, beside an icon and three buttons.
+    static int captionWidth(const QString& caption);
+
 signals:
     // The dialog has closed, whichever way.
     void finished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void Form_Load();
@@ -36,6 +41,8 @@ private:
     void selectBaudOption();
     void warnRetry(const QString& detail);
     void showMainWindow();
+    // The design's size; wider when a longer caption (a profile's name after it) needs it.
+    void fitCaption();
 
     PortValues& values_;
     SerialPort& serial_;

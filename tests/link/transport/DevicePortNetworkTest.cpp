@@ -239,7 +239,8 @@ TEST(DevicePortNetworkFailures, MalformedAddressIsAFailedOpenNamingIt) {
     port.setTarget(PortTarget::parse(QStringLiteral("tcp://127.0.0.1:99999")));
     const SerialPort::OpenResult result = port.open();
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.reason.contains(QLatin1String("tcp://127.0.0.1:99999")));
+    EXPECT_TRUE(result.reason.startsWith(QLatin1String("tcp://127.0.0.1:99999: ")))
+        << result.reason.toStdString();
     EXPECT_FALSE(port.isOpen());
 }
 

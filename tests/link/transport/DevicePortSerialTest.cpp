@@ -191,16 +191,20 @@ TEST_F(PseudoTerminal, ReplySplitOverAGatheredFloodDecodesAsOneReplyWould) {
     EXPECT_LT(events.count(), int(reply.size())); // gathered, not one event a character
 }
 
-TEST(PortMap, MissingDeviceGivesAReason) {
+// The reason names the port as chosen and, whole, the device it opens.
+TEST(PortMap, MissingDeviceGivesAReasonNamingThePortAndItsDevice) {
     qputenv("ZEKO_COM14", "/dev/trv-no-such-device");
     DevicePort port;
     port.setPortNumber(14);
     const SerialPort::OpenResult result = port.open();
     qunsetenv("ZEKO_COM14");
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.reason.contains(QLatin1String("No such device")))
-        << result.reason.toStdString();
+    EXPECT_EQ(result.reason, "COM14 (/dev/trv-no-such-device): no such device");
     EXPECT_FALSE(port.isOpen());
+    // A device given by its path is named once.
+    DevicePort given;
+    given.setTarget(PortTarget::parse(QStringLiteral("/dev/trv-no-such-device")));
+    EXPECT_EQ(given.open().reason, "/dev/trv-no-such-device: no such device");
 }
 
 } // namespace

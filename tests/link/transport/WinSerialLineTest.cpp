@@ -31,30 +31,26 @@ TEST(WinSerialLineTest, PortNamesOpenTheirDevicePath) {
             << row.name;
 }
 
-TEST(WinSerialLineTest, OpenFailuresNameThePort) {
+TEST(WinSerialLineTest, OpenFailuresSayWhy) {
     const struct {
         DWORD error;
         const char* reason;
-    } rows[] = {{ERROR_ACCESS_DENIED, "Port busy: COM3 is in use by another program"},
-                {ERROR_SHARING_VIOLATION, "Port busy: COM3 is in use by another program"},
-                {ERROR_FILE_NOT_FOUND, "No such port: COM3. Is the adapter plugged in?"},
-                {ERROR_PATH_NOT_FOUND, "No such port: COM3. Is the adapter plugged in?"}};
+    } rows[] = {{ERROR_ACCESS_DENIED, "busy: in use by another program"},
+                {ERROR_SHARING_VIOLATION, "busy: in use by another program"},
+                {ERROR_FILE_NOT_FOUND, "no such port; is the adapter plugged in?"},
+                {ERROR_PATH_NOT_FOUND, "no such port; is the adapter plugged in?"}};
     for (const auto& row : rows)
-        EXPECT_EQ(WinSerialLine::describeOpenFailure(QStringLiteral("COM3"), row.error),
-                  QString::fromLatin1(row.reason))
+        EXPECT_EQ(WinSerialLine::describeOpenFailure(row.error), QString::fromLatin1(row.reason))
             << row.error;
-    // Any other error in the system's words, after the port.
-    const QString other =
-        WinSerialLine::describeOpenFailure(QStringLiteral("COM3"), ERROR_GEN_FAILURE);
-    EXPECT_TRUE(other.startsWith(QStringLiteral("COM3: "))) << other.toStdString();
-    EXPECT_GT(other.size(), 6) << other.toStdString();
+    // Any other error in the system's words.
+    EXPECT_FALSE(WinSerialLine::describeOpenFailure(ERROR_GEN_FAILURE).isEmpty());
 }
 
 TEST(WinSerialLineTest, MissingPortIsNotFound) {
     WinSerialLine line(QStringLiteral("com250"));
     const SerialPort::OpenResult result = line.open(LineSettings{});
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason.toStdString(), "No such port: COM250. Is the adapter plugged in?");
+    EXPECT_EQ(result.reason.toStdString(), "no such port; is the adapter plugged in?");
     EXPECT_FALSE(line.io().isOpen());
 }
 
@@ -160,9 +156,7 @@ TEST_F(WinSerialLineOnPort, SecondOpenIsRefusedAsInUse) {
     const SerialPort::OpenResult result = second.open(LineSettings{});
     if (result.ok)
         GTEST_SKIP() << "this system lets a serial port be opened twice";
-    EXPECT_TRUE(result.reason.startsWith(QStringLiteral("Port busy: ")))
-        << result.reason.toStdString();
-    EXPECT_TRUE(result.reason.contains(port_.toUpper())) << result.reason.toStdString();
+    EXPECT_TRUE(result.reason.startsWith(QStringLiteral("busy: "))) << result.reason.toStdString();
 }
 
 TEST_F(WinSerialLineOnPort, CommandGoesOutWhole) {

@@ -1,12 +1,16 @@
 // Every caption of every window, measured with the font it is drawn in, fits its control.
 #include "support/Harness.h"
+#include "windows/common/Twips.h"
 #include "windows/console/Form3.h"
 #include "windows/settings/Form2.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
 #include <QStyleOptionButton>
 #include <gtest/gtest.h>
 
@@ -99,10 +103,41 @@ TEST_P(WindowTitles, NameTheProfileAfterTheDesignCaption) {
     EXPECT_EQ(form.console()->windowTitle(), QStringLiteral("Command List") + tail);
 }
 
+// The dialog's title bar holds its caption: the design's size without a profile, wider with one
+// (a narrow dialog showed "COM P…om 12"), never wider than the screen.
+TEST_P(WindowTitles, SettingsDialogIsWideEnoughForItsCaption) {
+    Harness h;
+    Form1& form = h.make();
+    if (!GetParam().profile.isNull())
+        form.setProfileName(GetParam().profile);
+    form.start();
+    h.button("Command33")->click();
+    Form2* dialog = form.settingsDialog();
+    ASSERT_NE(dialog, nullptr);
+    const QSize design(twipsToPixels(3105), twipsToPixels(4005));
+    if (GetParam().profile.isNull()) {
+        EXPECT_EQ(dialog->size(), design);
+        return;
+    }
+    QFont title = QApplication::font();
+    title.setBold(true);
+    title.setPointSizeF(std::max(title.pointSizeF(), 11.0));
+    const int buttons = 4 * QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int needed = QFontMetrics(title).horizontalAdvance(dialog->windowTitle()) + buttons;
+    const int screen = dialog->screen()->availableGeometry().width();
+    EXPECT_GE(dialog->width(), std::min(needed, screen));
+    EXPECT_LE(dialog->width(), screen);
+    EXPECT_EQ(dialog->height(), design.height());
+    expectCaptionsFit(dialog);
+}
+
 INSTANTIATE_TEST_SUITE_P(CaptionFit, WindowTitles,
                          ::testing::Values(TitleRow{"Default", QString(), ""},
                                            TitleRow{"Profile", QStringLiteral("Room 12"),
-                                                    " \u2014 Room 12"}),
+                                                    " \u2014 Room 12"},
+                                           TitleRow{"LongestProfile", QString(64, u'W'),
+                                                    " \u2014 WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"
+                                                    "WWWWWWWWWWWWWWWWWWWWWWWWWW"}),
                          [](const auto& info) { return std::string(info.param.title); });
 
 } // namespace

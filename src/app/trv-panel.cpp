@@ -96,9 +96,7 @@ int main(int argc, char* argv[]) {
     addOptions(parser);
     if (!parser.parse(QApplication::arguments()))
         return usageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument: %1")
-                              .arg(parser.positionalArguments().constFirst()));
+
     const QString log = QStringLiteral("log");
     const QString profileOption = QStringLiteral("profile");
     const QString profile = parser.value(profileOption);
@@ -107,6 +105,9 @@ int main(int argc, char* argv[]) {
             return usageError(QStringLiteral("bad value for --profile: \"%1\" (%2)")
                                   .arg(trv::ProfileName::printable(profile), problem));
     }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument: %1")
+                              .arg(parser.positionalArguments().constFirst()));
     // Before the settings are read: a second panel on them must not touch them.
     trv::PanelInstance instance(trv::QtSettingsStore::panelLockFile(profile));
     if (!instance.enter(messages, profile))

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         port.setPortNumber(*n);
     else
         port.setTarget(trv::PortTarget::parse(options->port));
+    port.setTls(options->tls);
     port.setSettings(trv::lineSettingsFor(options->baud == 9600 ? 96 : 192));
     trv::QtClock clock;
     trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
             logLine(QStringLiteral("configuration not reread: %1").arg(error));
             return;
         }
+        port.setTls(reread->tls); // its files are read at the next connection
         projector.setSettings(projectorSettings(*reread));
         projector.setUnitAddress(reread->address.toStdString());
         projector.setVerbose(reread->verbose);

@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
                                   : options->baud == 19200 ? 192
                                   : comPort                ? trv::StartupSettings::baudCode(store)
                                                            : 192;
+    port.setTls(options->tls);
     port.setSettings(trv::lineSettingsFor(baudCode));
     trv::QtClock clock;
     trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
             logLine(QStringLiteral("configuration not reread: %1").arg(error));
             return;
         }
+        port.setTls(reread->tls); // its files are read at the next connection
         projector.setSettings(projectorSettings(*reread));
         projector.setUnitAddress(reread->address.toStdString());
         projector.setVerbose(reread->verbose);

@@ -45,7 +45,7 @@ bool CtlSession::open(QString& reason) {
         where_ =
             QStringLiteral("COM%1 (%2)").arg(portNo).arg(PortMap(&store_).targetFor(portNo).text);
     } else {
-        port_.setTarget(PortTarget::parse(options_.port));
+        port_.setTarget(PortMap(&store_).targetFor(options_.port));
         where_ = options_.port;
     }
     // The speed and the unit address: given, or stored.

@@ -21,7 +21,12 @@ struct Key {
 constexpr Key kKeys[] = {
     {"port", "PORT",
      "the projector's line: COMn, a device path, tcp://HOST:PORT or "
-     "rfc2217://HOST:PORT (required)"},
+     "rfc2217://HOST:PORT, or tcps:// or rfc2217s:// behind TLS (required)"},
+    {"tls-ca-file", "FILE",
+     "behind TLS: the CA of the server's certificate (default: the system's)"},
+    {"tls-fingerprint", "SHA256", "behind TLS: accept only the certificate with this fingerprint"},
+    {"tls-cert-file", "FILE", "behind TLS: client certificate for a server that demands one"},
+    {"tls-key-file", "FILE", "behind TLS: its private key (default: in the certificate file)"},
     {"baud", "BAUD",
      "line speed, 9600 or 19200 (default: for COMn the speed the panel stored, else 19200)"},
     {"address", "ADDRESS", "unit address: single or a unit number 1 to 4 (default single)"},
@@ -126,6 +131,14 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         if (!ok || n < 1 || n > 64)
             return bad(QStringLiteral("1 to 64"));
         options.maxPerAddress = n;
+    } else if (key.startsWith(QLatin1String("tls-"))) {
+        if (!options.tls.keys.contains(key)) {
+            error = QStringLiteral("unknown key: %1").arg(key);
+            return false;
+        }
+        if (!options.tls.set(key, value.trimmed()))
+            return bad(QStringLiteral("a SHA-256 fingerprint: 64 hexadecimal digits, colons "
+                                      "allowed"));
     } else if (key == QLatin1String("verbose")) {
         options.verbose = value == QLatin1String("true") || value == QLatin1String("1") ||
                           value == QLatin1String("yes");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/transport/TlsSettings.h"
 #include "pjlink/PjlinkMapping.h"
 
 #include <QHostAddress>
@@ -28,6 +29,8 @@ struct PjlinkOptions {
     bool verbose = false;
     bool help = false;
     bool version = false;
+    // --tls-ca-file, --tls-fingerprint, --tls-cert-file, --tls-key-file: a server behind TLS
+    TlsSettings tls = TlsSettings::daemon();
 
     // Nothing, with `error` naming the bad value, when the settings are not usable.
     static std::optional<PjlinkOptions> parse(const QStringList& arguments, QString& error);

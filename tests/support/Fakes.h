@@ -91,6 +91,12 @@ public:
         return values.value(QStringLiteral("Ports/COM%1").arg(portNo));
     }
     QString logFile() override { return values.value(QStringLiteral("Log/File")); }
+    TlsSettings tlsSettings() override {
+        const auto value = [this](const char* key) {
+            return values.value(QStringLiteral("TLS/") + QLatin1String(key));
+        };
+        return {value("CAFile"), value("Fingerprint"), value("CertFile"), value("KeyFile")};
+    }
 
     QMap<QString, QString> values;
     bool failWrites = false;

@@ -196,6 +196,13 @@ QString QtSettingsStore::portMapping(int portNo) {
 
 QString QtSettingsStore::logFile() { return readRaw(QStringLiteral("Log/File"), QString()); }
 
+TlsSettings QtSettingsStore::tlsSettings() {
+    const auto value = [this](const char* key) {
+        return readRaw(QStringLiteral("TLS/") + QLatin1String(key), QString()).trimmed();
+    };
+    return {value("CAFile"), value("Fingerprint"), value("CertFile"), value("KeyFile")};
+}
+
 QString QtSettingsStore::readRaw(const QString& path, const QString& fallback) {
 #ifdef Q_OS_UNIX
     const QVariant value = values_.value(path);

@@ -32,6 +32,7 @@ public:
     QString writeProblem() const override { return problem_; }
     QString portMapping(int portNo) override;
     QString logFile() override;
+    TlsSettings tlsSettings() override;
 
     QString fileName() const { return path_; }
 

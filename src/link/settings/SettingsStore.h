@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/transport/TlsSettings.h"
+
 #include <QString>
 
 namespace trv {
@@ -16,6 +18,9 @@ public:
     virtual QString portMapping(int /*portNo*/) { return {}; }
     // The [Log] entry File: where the traffic record goes, empty for none.
     virtual QString logFile() { return {}; }
+    // The [TLS] entries CAFile, Fingerprint, CertFile and KeyFile: how device servers behind
+    // TLS are checked.
+    virtual TlsSettings tlsSettings() { return {}; }
     // Why the last write failed, when the store knows more than that it failed.
     virtual QString writeProblem() const { return {}; }
 };

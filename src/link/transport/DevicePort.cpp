@@ -34,7 +34,9 @@ void DevicePort::setSettings(const LineSettings& settings) {
 SerialPort::OpenResult DevicePort::open() {
     if (line_)
         return {true, {}};
-    const PortTarget target = explicit_ ? *explicit_ : map_.targetFor(portNo_);
+    PortTarget target = explicit_ ? *explicit_ : map_.targetFor(portNo_);
+    if (tls_ && target.secure)
+        target.tls = *tls_;
     LineDevice* line = nullptr;
     switch (target.kind) {
     case PortTarget::Kind::Invalid:
@@ -93,6 +95,10 @@ bool DevicePort::write(const std::string& bytes) {
         return false;
     const auto size = qint64(bytes.size());
     if (line_->io().write(bytes.data(), size) != size)
+        return false;
+    // Writing may already find the line gone (behind TLS, or through Telnet, the write itself
+    // reads what the server sent, its hanging up too).
+    if (!line_)
         return false;
     // Hand the command to the line now, in one piece, rather than at the next turn of the loop.
     line_->flush();

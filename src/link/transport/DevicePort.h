@@ -29,6 +29,8 @@ public:
     void setPortNumber(int portNo) override;
     // Opens this target instead of what COM n leads to.
     void setTarget(const PortTarget& target) { explicit_ = target; }
+    // Checks a server behind TLS this way instead of as the target says, from the next open.
+    void setTls(const TlsSettings& tls) { tls_ = tls; }
     void setSettings(const LineSettings& settings) override;
     OpenResult open() override;
     void close() override;
@@ -55,6 +57,7 @@ private:
     PortMap map_;
     int portNo_ = 1;
     std::optional<PortTarget> explicit_;
+    std::optional<TlsSettings> tls_;
     LineSettings settings_;
     LineDevice* line_ = nullptr;
     QTimer window_;

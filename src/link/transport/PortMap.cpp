@@ -46,13 +46,16 @@ PortTarget PortTarget::parse(const QString& text) {
     }
     const QString scheme = trimmed.left(schemeEnd).toLower();
     Kind kind = Kind::Invalid;
-    if (scheme == QLatin1String("tcp"))
+    const bool secure = scheme.endsWith(QLatin1Char('s'));
+    const QString plain = secure ? scheme.chopped(1) : scheme;
+    if (plain == QLatin1String("tcp"))
         kind = Kind::Tcp;
-    else if (scheme == QLatin1String("rfc2217"))
+    else if (plain == QLatin1String("rfc2217"))
         kind = Kind::Rfc2217;
     else
-        return invalid(trimmed,
-                       QObject::tr("unknown scheme \"%1\" (use tcp:// or rfc2217://)").arg(scheme));
+        return invalid(trimmed, QObject::tr("unknown scheme \"%1\" (use tcp://, rfc2217://, "
+                                            "tcps:// or rfc2217s://)")
+                                    .arg(scheme));
     // HOST:PORT, the host possibly an IPv6 address in brackets.
     const QString rest = trimmed.mid(schemeEnd + 3);
     const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
@@ -74,6 +77,7 @@ PortTarget PortTarget::parse(const QString& text) {
     target.kind = kind;
     target.host = host;
     target.port = quint16(port);
+    target.secure = secure;
     target.text = trimmed;
     return target;
 }
@@ -84,7 +88,14 @@ PortTarget PortMap::targetFor(int portNo) const {
         text = store_->portMapping(portNo);
     if (text.isEmpty())
         text = platformDevice(portNo);
-    return PortTarget::parse(text);
+    return targetFor(text);
+}
+
+PortTarget PortMap::targetFor(const QString& text) const {
+    PortTarget target = PortTarget::parse(text);
+    if (target.secure && store_ != nullptr)
+        target.tls = store_->tlsSettings();
+    return target;
 }
 
 std::optional<int> comPortNumber(const QString& text) {

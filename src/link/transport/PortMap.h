@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/transport/TlsSettings.h"
+
 #include <QString>
 #include <optional>
 
@@ -7,16 +9,19 @@ namespace trv {
 
 class SettingsStore;
 
-// What a COM number leads to: a local device, a raw TCP device server or an RFC 2217 server.
+// What a COM number leads to: a local device, a raw TCP device server or an RFC 2217 server,
+// either of them possibly behind TLS (tcps://, rfc2217s://).
 struct PortTarget {
     enum class Kind { Device, Tcp, Rfc2217, Invalid };
     Kind kind = Kind::Invalid;
     QString path; // Device
     QString host; // Tcp, Rfc2217
     quint16 port = 0;
-    QString text;  // as written
-    QString error; // Invalid: the text and why
-    QString why;   // Invalid: why alone
+    bool secure = false; // Tcp, Rfc2217: TLS first
+    TlsSettings tls;     // secure: how the server is checked
+    QString text;        // as written
+    QString error;       // Invalid: the text and why
+    QString why;         // Invalid: why alone
 
     static PortTarget parse(const QString& text);
     bool isNetwork() const { return kind == Kind::Tcp || kind == Kind::Rfc2217; }
@@ -28,6 +33,8 @@ class PortMap {
 public:
     explicit PortMap(SettingsStore* store = nullptr) : store_(store) {}
     PortTarget targetFor(int portNo) const;
+    // A device or an address as given, with the store's TLS settings.
+    PortTarget targetFor(const QString& text) const;
 
 private:
     SettingsStore* store_;

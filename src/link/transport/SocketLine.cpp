@@ -346,6 +346,11 @@ QString SocketLine::explain(const QSslError& error) const {
     default:
         break;
     }
+    if (error.error() == QSslError::SelfSignedCertificate)
+        return tr("the server's certificate is self-signed, by \"%1\"; pin it with %2, or give "
+                  "a certificate from a CA")
+            .arg(certificate.issuerInfo(QSslCertificate::CommonName).join(QStringLiteral(", ")),
+                 target_.tls.keys[1]);
     if (rank(error.error()) == 0) {
         const QString issuer =
             certificate.issuerInfo(QSslCertificate::CommonName).join(QStringLiteral(", "));

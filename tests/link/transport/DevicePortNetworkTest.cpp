@@ -1,6 +1,7 @@
 // The port against device servers in this process: raw, Telnet ones that agree, refuse, flood
-// without reading or hang up, and none at all.
+// without reading or hang up, plain ones asked for TLS, and none at all.
 #include "link/transport/DevicePort.h"
+#include "link/transport/SocketLine.h"
 #include "link/transport/TelnetCodec.h"
 #include "support/LoopbackServer.h"
 #include "support/Spin.h"
@@ -243,6 +244,56 @@ TEST(DevicePortNetworkFailures, MalformedAddressIsAFailedOpenNamingIt) {
         << result.reason.toStdString();
     EXPECT_FALSE(port.isOpen());
 }
+
+// Whether `bytes` are whole TLS records of the handshake alone (hello, change of cipher,
+// alert): no application data, nothing outside a record.
+bool onlyHandshakeRecords(const std::string& bytes) {
+    std::size_t at = 0;
+    while (at + 5 <= bytes.size()) {
+        const auto type = std::uint8_t(bytes[at]);
+        if ((type != 0x14 && type != 0x15 && type != 0x16) || bytes[at + 1] != 0x03)
+            return false;
+        at += 5 + (std::size_t(std::uint8_t(bytes[at + 3])) << 8) + std::uint8_t(bytes[at + 4]);
+    }
+    return at == bytes.size() && !bytes.empty();
+}
+
+struct PlainRow {
+    const char* name;
+    const char* scheme;
+    std::string greeting; // what the plain server says first
+    const char* reason;
+};
+
+void PrintTo(const PlainRow& row, std::ostream* os) { *os << row.name; }
+
+class TlsToAPlainServer : public ::testing::TestWithParam<PlainRow> {};
+
+TEST_P(TlsToAPlainServer, FailsWithTheReasonAndSendsOnlyTheHello) {
+    if (!SocketLine::tlsUnavailable().isEmpty())
+        GTEST_SKIP() << SocketLine::tlsUnavailable().toStdString();
+    const PlainRow& row = GetParam();
+    LoopbackServer server;
+    std::string got;
+    server.serve([&](LoopbackServer::Peer& peer) {
+        peer.send(row.greeting);
+        got = peer.receive(SocketLine::kConnectTimeoutMs + 2000);
+    });
+    DevicePort port;
+    port.setTarget(PortTarget::parse(server.address(row.scheme)));
+    const SerialPort::OpenResult result = port.open();
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(port.write("CR0\r"));
+    EXPECT_TRUE(result.reason.contains(QLatin1String(row.reason))) << result.reason.toStdString();
+    ASSERT_TRUE(server.finished());
+    EXPECT_TRUE(onlyHandshakeRecords(got)) << got.size() << " bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, TlsToAPlainServer,
+    ::testing::Values(PlainRow{"Telnet", "rfc2217s", kOffer, "the server does not speak TLS"},
+                      PlainRow{"Silent", "tcps", "", "the TLS handshake did not end within 3 s"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace trv

@@ -74,5 +74,73 @@ TEST(PortMap, EnvironmentThenStoreThenPlatform) {
 #endif
 }
 
+TEST(PortMap, SecureSchemesCarryTheStoredTlsSettings) {
+    testing::FakeSettingsStore store;
+    store.values = {{"Ports/COM3", "rfc2217s://room12.example:4001"},
+                    {"Ports/COM4", "tcp://room12.example:4000"},
+                    {"TLS/CAFile", "/etc/trv/ca.pem"},
+                    {"TLS/Fingerprint", "ab:cd"}};
+    const PortMap map(&store);
+    qunsetenv("ZEKO_COM3");
+    qunsetenv("ZEKO_COM4");
+    const PortTarget rfc2217s = map.targetFor(3);
+    EXPECT_EQ(rfc2217s.kind, PortTarget::Kind::Rfc2217);
+    EXPECT_TRUE(rfc2217s.secure);
+    EXPECT_EQ(rfc2217s.tls.caFile, "/etc/trv/ca.pem");
+    // A bad fingerprint is the connection's problem, told when it opens.
+    EXPECT_TRUE(rfc2217s.tls.problem().contains(QLatin1String("[TLS] Fingerprint=")));
+    const PortTarget tcps = map.targetFor(QStringLiteral("TCPS://[::1]:4001"));
+    EXPECT_EQ(tcps.kind, PortTarget::Kind::Tcp);
+    EXPECT_TRUE(tcps.secure);
+    EXPECT_EQ(tcps.host, "::1");
+    EXPECT_FALSE(map.targetFor(4).secure);
+    EXPECT_TRUE(PortTarget::parse(QStringLiteral("tls://host:1")).error.contains("tcps://"));
+}
+
+struct FingerprintRow {
+    const char* name;
+    const char* text;
+    bool valid;
+};
+
+void PrintTo(const FingerprintRow& row, std::ostream* os) { *os << row.name; }
+
+class Fingerprints : public ::testing::TestWithParam<FingerprintRow> {};
+
+TEST_P(Fingerprints, TheUsualHexFormsRead) {
+    const std::optional<QByteArray> digest =
+        TlsSettings::parseFingerprint(QString::fromLatin1(GetParam().text));
+    ASSERT_EQ(digest.has_value(), GetParam().valid);
+    if (digest) {
+        EXPECT_EQ(TlsSettings::formatFingerprint(*digest),
+                  "AC:82:46:57:59:34:8E:15:A5:F9:CC:73:4B:1C:6B:F7:BD:DE:0B:63:1C:E0:0E:DC:6A:12:"
+                  "97:0B:F6:E3:1F:5A");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Fingerprints,
+    ::testing::Values(
+        FingerprintRow{"Colons",
+                       "AC:82:46:57:59:34:8E:15:A5:F9:CC:73:4B:1C:6B:F7:BD:DE:0B:63:1C:"
+                       "E0:0E:DC:6A:12:97:0B:F6:E3:1F:5A",
+                       true},
+        FingerprintRow{"BareLowerCase",
+                       "ac8246575934 8e15a5f9cc734b1c6bf7bdde0b631ce00edc6a12970bf6e31f5a", true},
+        FingerprintRow{"AsOpensslPrintsIt",
+                       "sha256 Fingerprint=AC:82:46:57:59:34:8E:15:A5:F9:CC:73:4B:1C:6B:F7:BD:DE:"
+                       "0B:63:1C:E0:0E:DC:6A:12:97:0B:F6:E3:1F:5A",
+                       true},
+        FingerprintRow{"Prefixed",
+                       " SHA256:ac8246575934 8e15a5f9cc734b1c6bf7bdde0b631ce00edc6a12970bf6e31f5a ",
+                       true},
+        FingerprintRow{"Short", "ac8246575934 8e15a5f9cc734b1c6bf7bdde0b631ce00edc6a12970bf6e31f5",
+                       false},
+        FingerprintRow{"NotHex",
+                       "zc8246575934 8e15a5f9cc734b1c6bf7bdde0b631ce00edc6a12970bf6e31f5a", false},
+        FingerprintRow{"Sha1", "AC:82:46:57:59:34:8E:15:A5:F9:CC:73:4B:1C:6B:F7:BD:DE:0B:63",
+                       false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace trv

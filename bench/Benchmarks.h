@@ -9,7 +9,8 @@ void clickBench();
 void holdBench(int holdMs);
 // A reception flood: the panel's whole process against the plain poll-and-read loop,
 // offscreen and on an X server; memory growth; the first character after a quiet line.
-void floodBench(int seconds);
+enum class Platforms { Both, Offscreen, Xcb };
+void floodBench(int seconds, Platforms platforms);
 // The same flood with the traffic record on and off.
 void recordBench(int seconds);
 // The reception path for one arrival against the buffer's length.

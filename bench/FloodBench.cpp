@@ -278,13 +278,16 @@ void floodOn(XDisplay* display, int seconds) {
 
 } // namespace
 
-void floodBench(int seconds) {
-    floodOn(nullptr, seconds);
+void floodBench(int seconds, Platforms platforms) {
+    if (platforms != Platforms::Xcb)
+        floodOn(nullptr, seconds);
     XDisplay display;
-    if (QString problem; display.start(problem))
+    if (platforms == Platforms::Offscreen) {
+    } else if (QString problem; display.start(problem)) {
         floodOn(&display, seconds);
-    else
+    } else {
         row("flood under xcb", qPrintable(problem), "");
+    }
     const FloodFigures memory = floodOnce(3 * seconds, 1);
     char figure[64];
     std::snprintf(figure, sizeof figure, "%ld KiB over %d s", memory.growth, 3 * seconds);

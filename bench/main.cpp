@@ -1,8 +1,8 @@
 // Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
 // reception flood, the cost of one arrival against the buffer length, opening the command
 // console, the cold start, a trv-ctl run, and trv-pjlink serving PJLink clients against trv-sim.
-// Usage: trv-bench [--quick] [click] [hold] [flood] [record] [arrival] [console] [start] [ctl]
-//                  [pjlink]
+// Usage: trv-bench [--quick] [click] [hold] [flood [xcb|offscreen]] [record] [arrival] [console]
+//                  [start] [ctl] [pjlink]
 // Prints one table; see bench/README.md.
 #include "Benchmarks.h"
 #include "Harness.h"
@@ -25,19 +25,24 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         quick = quick || std::string(argv[i]) == "--quick";
     bench::header();
-    const auto wanted = [&](const char* section) {
+    const auto given = [&](const char* word) {
         for (int i = 1; i < argc; ++i) {
-            if (std::string(argv[i]) == section)
+            if (std::string(argv[i]) == word)
                 return true;
         }
-        return argc == (quick ? 2 : 1);
+        return false;
+    };
+    const auto wanted = [&](const char* section) {
+        return given(section) || argc == (quick ? 2 : 1);
     };
     if (wanted("click"))
         bench::clickBench();
     if (wanted("hold"))
         bench::holdBench(quick ? 1000 : 5000);
     if (wanted("flood"))
-        bench::floodBench(quick ? 3 : 10);
+        bench::floodBench(quick ? 3 : 10, given("xcb")         ? bench::Platforms::Xcb
+                                          : given("offscreen") ? bench::Platforms::Offscreen
+                                                               : bench::Platforms::Both);
     if (wanted("record"))
         bench::recordBench(quick ? 3 : 10);
     if (wanted("arrival"))

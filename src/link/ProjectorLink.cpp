@@ -33,7 +33,7 @@ bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
             return false;
         sentCommand_ = commandText;
         display_.rx.clear();
-        receiveBuffer_.clear();
+        clearReceiveBuffer();
         const Echo echo = renderEcho(text);
         if (record_)
             recordTraffic(TrafficLine::Direction::Tx, echo.text, text);
@@ -78,20 +78,32 @@ void ProjectorLink::MSComm1_OnComm(int commEvent) {
 }
 
 void ProjectorLink::received(std::string arrived, const std::string& command) {
+    Echo echo = renderEcho(arrived);
     // Each delivery as it came, before the buffer's limit may cut it.
     if (record_)
-        recordTraffic(TrafficLine::Direction::Rx, renderEcho(arrived).text, arrived);
+        recordTraffic(TrafficLine::Direction::Rx, echo.text, arrived);
     // Text that keeps arriving while nothing is sent would grow without end: start afresh
     // rather than let one buffer outgrow what the line itself could hold.
     if (receiveBuffer_.size() + arrived.size() > kReceiveLimit) {
-        receiveBuffer_.clear();
-        if (arrived.size() > kReceiveLimit)
+        clearReceiveBuffer();
+        if (arrived.size() > kReceiveLimit) {
             arrived.erase(0, arrived.size() - kReceiveLimit);
+            echo = renderEcho(arrived);
+        }
     }
     receiveBuffer_ += arrived;
+    // The echo's leading blank is the buffer's, not each arrival's.
+    receiveEcho_.text.append(echo.text, receiveEcho_.text.empty() ? 0 : 1);
+    receiveEcho_.ack = receiveEcho_.ack || echo.ack;
+    receiveEcho_.cr = receiveEcho_.cr || echo.cr;
+    receiveEcho_.space = receiveEcho_.space || echo.space;
     replyPending_ = 0;
     // Hyouji's receive mode, decoded after the command this answers.
-    showReceived(receiveBuffer_, command);
+    showLegends(receiveEcho_.ack, receiveEcho_.cr, receiveEcho_.space);
+    display_.rx = receiveEcho_.text;
+    if (auto status = decodeReply(command, display_.rx, receiveBuffer_.size()))
+        display_.status = std::move(*status);
+    emit displayChanged();
 }
 
 void ProjectorLink::Timer2_Timer() {
@@ -105,7 +117,7 @@ void ProjectorLink::Timer2_Timer() {
     display_.legendSpace = false;
     display_.legendCr = false;
     display_.legendAck = false;
-    receiveBuffer_.clear();
+    clearReceiveBuffer();
     replyPending_ = 0;
     emit displayChanged();
 }
@@ -126,7 +138,7 @@ void ProjectorLink::Timer4_Timer() {
 
 void ProjectorLink::resetExchange() {
     replyPending_ = 0;
-    receiveBuffer_.clear();
+    clearReceiveBuffer();
 }
 
 void ProjectorLink::setTx(std::string text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/EchoRule.h"
 #include "link/TrafficLine.h"
 #include "link/clock/Clock.h"
 #include "link/transport/SerialPort.h"
@@ -56,7 +57,10 @@ public:
 
     // Field resets of the main window's load and of the end of a press-and-hold.
     void resetExchange();
-    void clearReceiveBuffer() { receiveBuffer_.clear(); }
+    void clearReceiveBuffer() {
+        receiveBuffer_.clear();
+        receiveEcho_ = {};
+    }
     void setTx(std::string text);
     void setRx(std::string text);
     void setStatus(std::string text);
@@ -92,6 +96,9 @@ private:
     std::unique_ptr<Timer> timer4_;
     Display display_;
     std::string receiveBuffer_;
+    // The echo of the receive buffer, grown with it: each character's echo is its own, so a
+    // flood's arrival is rendered once, not the whole buffer again with it.
+    Echo receiveEcho_;
     std::uint8_t replyPending_ = 0;
     // The command text of the last send: the decoder of what arrives before the next.
     std::string sentCommand_;

@@ -1,4 +1,5 @@
 #include "link/ProjectorLink.h"
+#include "link/EchoRule.h"
 #include "support/LinkFixture.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,24 @@ TEST_F(LinkTest, FloodKeepsTheBufferBounded) {
     serial.deliver(std::string(5000, 'a') + "END");
     EXPECT_EQ(link.receiveBuffer().size(), ProjectorLink::kReceiveLimit);
     EXPECT_EQ(link.receiveBuffer().substr(ProjectorLink::kReceiveLimit - 3), "END");
+}
+
+// The display is the echo of the whole buffer however it came: pieces of every byte value,
+// restarts at the buffer's limit, the reply window's end and the display's clearing between.
+TEST_F(LinkTest, ReceiveDisplayIsTheEchoOfTheWholeBuffer) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pieceSize(1, 40);
+    std::uniform_int_distribution<int> byte(0, 255);
+    send("CR0");
+    for (int round = 0; round < 400; ++round) {
+        std::string piece(static_cast<std::size_t>(pieceSize(random)), 'x');
+        for (char& c : piece)
+            c = static_cast<char>(byte(random));
+        serial.deliver(piece);
+        ASSERT_EQ(link.display().rx, renderEcho(link.receiveBuffer()).text);
+        if (round % 50 == 49)
+            clock.advance(700); // the reply window, then the clearing, ends on the way
+    }
 }
 
 } // namespace

@@ -179,6 +179,9 @@ void Form1::buildPanel() {
                            Qt::black);
     label25_ = makeDisplay(frame15_, QStringLiteral("Label25"), twipsRect(1020, 135, 4950, 285),
                            10.5, QColor(255, 0, 0));
+    txShown_.emplace(*label11_);
+    rxShown_.emplace(*label12_);
+    statusShown_.emplace(*label25_);
 
     const QColor red(255, 0, 0);
     label28_ = makeLabel(this, QStringLiteral("Label28"),
@@ -503,16 +506,10 @@ void Form1::consoleClosed() {
 }
 
 void Form1::updateDisplays() {
-    // A display line shows a few dozen characters; beyond its width the text is clipped, so
-    // laying out a longer echo at every arrival of a flood would be wasted work.
-    static constexpr std::size_t kShown = 256;
-    const auto shown = [](const std::string& s) {
-        return QString::fromLatin1(s.data(), qsizetype(std::min(s.size(), kShown)));
-    };
     const ProjectorLink::Display& display = link_.display();
-    label11_->setText(shown(display.tx));
-    label12_->setText(shown(display.rx));
-    label25_->setText(shown(display.status));
+    label11_->setText(txShown_->of(display.tx));
+    label12_->setText(rxShown_->of(display.rx));
+    label25_->setText(statusShown_->of(display.status));
     label19_->setVisible(display.legendAck);
     label27_->setVisible(display.legendSpace);
     label28_->setVisible(display.legendCr);

@@ -3,11 +3,13 @@
 #include "link/ProjectorLink.h"
 #include "link/settings/PortValues.h"
 #include "windows/common/Platform.h"
+#include "windows/panel/ShownText.h"
 
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QFrame;
 class QLabel;
@@ -86,6 +88,7 @@ private:
     QLabel* label19_ = nullptr;
     QLabel* label27_ = nullptr;
     QLabel* label28_ = nullptr;
+    std::optional<ShownText> txShown_, rxShown_, statusShown_;
     QFrame* frame15_ = nullptr;
     QRadioButton* option1_ = nullptr;
     QPointer<Form2> form2_;

@@ -1,8 +1,11 @@
+#include "link/EchoRule.h"
 #include "support/Harness.h"
 #include "windows/panel/PanelLayout.h"
 #include "windows/settings/Form2.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QImage>
 #include <QLabel>
 #include <QRadioButton>
 #include <gtest/gtest.h>
@@ -180,6 +183,32 @@ TEST(Form1Send, TrafficLabelsArePlainText) {
     h.serial.deliver("<b>x</b>");
     EXPECT_EQ(h.child<QLabel>("Label12")->textFormat(), Qt::PlainText);
     EXPECT_EQ(h.label("Label12"), " < b > x < / b > ");
+}
+
+// A display is given what it can show of an echo longer than itself: it draws that exactly as
+// it would draw the whole echo, and what keeps coming past its edge leaves its text as it is.
+TEST(Form1Send, ALongReplyDrawsAsItsWholeEchoWould) {
+    Harness h;
+    h.started().setOuterHeightTwips(PanelLayout::kFullHeight);
+    h.button("Command44")->click();
+    std::string reply;
+    for (int i = 0; i < 300; ++i)
+        reply += char('!' + i % 90);
+    h.serial.deliverPieces(reply, 16);
+    auto* rx = h.child<QLabel>("Label12");
+    const QString shown = rx->text();
+    const QString echo = QString::fromStdString(renderEcho(reply).text);
+    ASSERT_TRUE(echo.startsWith(shown));
+    const QFontMetricsF metrics(rx->font(), rx);
+    EXPECT_GT(metrics.horizontalAdvance(shown), rx->width()); // beyond the edge
+    EXPECT_LT(metrics.horizontalAdvance(shown), 2 * rx->width());
+
+    h.serial.deliver("more");
+    EXPECT_EQ(rx->text(), shown);
+
+    const QImage drawn = rx->grab().toImage();
+    rx->setText(echo + QStringLiteral("m o r e "));
+    EXPECT_TRUE(rx->grab().toImage() == drawn) << "the display draws otherwise than the whole echo";
 }
 
 } // namespace

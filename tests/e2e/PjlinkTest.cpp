@@ -2,6 +2,7 @@
 // and a PJLink client written here on a plain socket.
 #include "support/LoopbackServer.h"
 #include "support/Ser2net.h"
+#include "support/TestCertificates.h"
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -424,6 +425,47 @@ TEST_F(Pjlink, ThroughAnRfc2217DeviceServer) {
     EXPECT_EQ(ask(client, "%1LAMP ?"), "%1LAMP=1234 0\r");
     EXPECT_EQ(ask(client, "%1POWR 1"), "%1POWR=OK\r");
     EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=3\r");
+}
+
+TEST_F(Pjlink, ThroughAnRfc2217sDeviceServerAndNotPastABadCertificate) {
+    testing::Ser2net server;
+    testing::TestCertificates certificates;
+    const auto ssl = [&](const char* name) {
+        return QStringLiteral("telnet(rfc2217),ssl(key=%1,cert=%2),")
+            .arg(certificates.key(name), certificates.crt(name));
+    };
+    if (!testing::TestCertificates::available() || !certificates.make(dir_.path()) ||
+        !startSim({"--trace"}) ||
+        !server.start(dir_.path(), link(), QStringList{ssl("expired"), ssl("server")}))
+        GTEST_SKIP() << "ser2net, openssl, pseudo-terminals or the simulator are unavailable here";
+    const QStringList ca{"--tls-ca-file", certificates.crt("ca")};
+    // The expired certificate: the reason in the log, and nothing on the line.
+    ASSERT_TRUE(startDaemon(ca, QStringLiteral("rfc2217s://127.0.0.1:%1").arg(server.port(0))));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return daemon_.readAllStandardError().contains("the server's certificate expired on");
+        },
+        5000));
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=ERR4\r"); // the line is down
+    client.abort();
+    daemon_.terminate();
+    daemon_.waitForFinished(5000);
+    // The good one: the first command the simulator hears is the status read through it.
+    ASSERT_TRUE(startDaemon(ca, QStringLiteral("rfc2217s://127.0.0.1:%1").arg(server.port(1))));
+    QByteArray log;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += daemon_.readAllStandardError();
+            return log.contains("line open");
+        },
+        5000))
+        << log.toStdString();
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000));
+    EXPECT_EQ(sim_.readLine().trimmed(), "CR0");
 }
 
 } // namespace

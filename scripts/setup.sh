@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-          libgl-dev libgtest-dev fonts-liberation fonts-dejavu-core file dpkg-dev ser2net help2man bash-completion)
+          libgl-dev libgtest-dev fonts-liberation fonts-dejavu-core file dpkg-dev ser2net help2man bash-completion openssl)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

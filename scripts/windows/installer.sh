@@ -58,7 +58,8 @@ mingw_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
 programs=(trv-panel.exe trv-ctl.exe)
 qt_dlls=(Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6Network.dll)
 qt_plugins=(platforms/qwindows.dll)
-qt_optional_plugins=(styles/qwindowsvistastyle.dll)
+# The native style, and Qt's Windows TLS backend for tcps:// and rfc2217s:// device servers.
+qt_optional_plugins=(styles/qwindowsvistastyle.dll tls/qschannelbackend.dll)
 runtime_dlls=(libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 
 rm -rf "$stage"
@@ -79,7 +80,8 @@ for p in "${qt_optional_plugins[@]}"; do
     if [ -f "$qt/plugins/$p" ]; then
         install -D -m 644 "$qt/plugins/$p" "$stage/$p"
     else
-        echo "installer.sh: no $p in this Qt; the panel falls back to Qt's Fusion-like style" >&2
+        echo "installer.sh: no $p in this Qt (${p%%/*}: without it the programs fall back to" \
+             "Qt's Fusion-like style, or have no TLS)" >&2
     fi
 done
 for d in "${runtime_dlls[@]}"; do

@@ -46,8 +46,9 @@ protected:
                       QStringList{"--port", line.isEmpty() ? link() : line, "--listen",
                                   "127.0.0.1:0", "--cache-ms", "0"} +
                           extra);
-        if (!daemon_.waitForStarted(5000) ||
-            !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 5000))
+        // Generous: under the sanitizers on a busy machine the daemon starts slowly.
+        if (!daemon_.waitForStarted(15000) ||
+            !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000))
             return false;
         const QString address = QString::fromLatin1(daemon_.readLine().trimmed());
         port_ = quint16(address.section(QLatin1Char(':'), -1).toUInt());
@@ -232,7 +233,7 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
     config.close();
     const struct {
         QStringList arguments;
-        const char* said;
+        QByteArray said;
     } rows[] = {
         {{"--port", "COM16"}, "bad value for --port: \"COM16\" (the ports are COM1 to COM15)"},
         {{"--port", "com0"}, "bad value for --port: \"com0\" (the ports are COM1 to COM15)"},

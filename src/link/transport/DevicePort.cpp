@@ -127,8 +127,9 @@ std::string DevicePort::readAll() {
         return std::string(data.constData(), std::size_t(data.size()));
     }
     // Bytes held back in the device or still in the line are read too: an arrival that is due
-    // must not wait for the window, nor be taken for the next exchange's.
-    if (!takeFromLine())
+    // must not wait for the window, nor be taken for the next exchange's. A reader answering a
+    // delivery takes what was just read; what came since is the window's.
+    if (!delivering_ && !takeFromLine())
         return {}; // lost while taking; what was read went out before the loss
     const QByteArray data = line_->io().readAll();
     // Answers to the server's negotiation wait to be written as well.
@@ -141,15 +142,28 @@ void DevicePort::readyRead() {
         return; // the reader takes it
     if (!gathering_) {
         startWindow();
-        emit commEvent(kCharactersReceived);
+        deliver();
         return;
     }
-    if (!heldBack_ && line_) {
-        // The first arrival in a window is read whole; the device then reads no further
-        // until the window ends.
-        heldBack_ = true;
-        line_->setReadLimit(std::max<qint64>(1, line_->io().bytesAvailable()));
-    }
+    holdBack();
+}
+
+void DevicePort::deliver() {
+    delivering_ = true;
+    emit commEvent(kCharactersReceived);
+    delivering_ = false;
+    // The reader may have written (which ends the window) or closed the port meanwhile.
+    if (gathering_ && !losing_)
+        holdBack();
+}
+
+void DevicePort::holdBack() {
+    // What comes next in this window stays in the device, which then reads no further until
+    // the window ends: its first arrival wakes the program once, and nothing after it does.
+    if (heldBack_ || !line_)
+        return;
+    heldBack_ = true;
+    line_->setReadLimit(std::max<qint64>(1, line_->io().bytesAvailable()));
 }
 
 void DevicePort::startWindow() {
@@ -180,7 +194,7 @@ void DevicePort::windowEnded() {
         return;
     }
     startWindow();
-    emit commEvent(kCharactersReceived);
+    deliver();
 }
 
 void DevicePort::lost(const QString& reason) {

@@ -11,7 +11,7 @@ namespace trv {
 
 // COM n wherever its line ends (a local device, a raw TCP or an RFC 2217 device server, as the
 // port map says when the port opens), read and written through one device. A flood's arrivals
-// are gathered, so the program wakes once a window instead of once a character: the first
+// are gathered, so the program wakes twice a window instead of once a character: the first
 // arrival after a quiet window is reported at once, what keeps coming is held in the device and
 // reported at the window's end. A line that goes away is closed once and reported as
 // linkLost, after every byte read before it has been reported.
@@ -44,6 +44,9 @@ private:
     void readyRead();
     void windowEnded();
     void startWindow();
+    // Reports an arrival, then holds reading back for the rest of the window.
+    void deliver();
+    void holdBack();
     // Lets the device read from the line again.
     void releaseHold();
     // Lifts the hold on reading and takes what the line has; false when that lost the line.
@@ -64,6 +67,7 @@ private:
     bool gathering_ = false; // a window is running
     bool heldBack_ = false;  // the device reads no further until the window ends
     bool fetching_ = false;
+    bool delivering_ = false;
     bool losing_ = false; // the line is gone; what it read is being handed over
 };
 

@@ -136,7 +136,9 @@ TEST_F(PseudoTerminal, HangUpInsideAWindowDeliversEveryByteReadBeforeIt) {
     ::close(master_);
     master_ = -1;
     ASSERT_TRUE(spinUntil([&] { return !order.empty(); }));
-    EXPECT_EQ(order, std::vector<std::string>{"abc then the line hung up"});
+    // Inside the window the port takes one character of what comes and leaves the rest in the
+    // terminal, whose hang-up discards it: what was taken goes out before the loss.
+    EXPECT_EQ(order, std::vector<std::string>{"ab then the line hung up"});
 }
 
 // Bytes that cross a send: a reply to the first command that is still being gathered when the

@@ -1,5 +1,5 @@
 // The port against device servers in this process: raw, Telnet ones that agree, refuse, flood
-// without reading or hang up, plain ones asked for TLS, and none at all; and TLS settings
+// without reading, hang up or reset, plain ones asked for TLS, and none at all; and TLS settings
 // whose files cannot be used.
 #include "link/transport/DevicePort.h"
 #include "link/transport/SocketLine.h"
@@ -13,11 +13,15 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
+#include <string_view>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -210,6 +214,46 @@ TEST_F(DevicePortNetwork, ServerClosingMidRunDeliversWhatItSentThenReportsTheLos
     EXPECT_EQ(order, std::vector<std::string>{"00 then the server closed the connection"});
     EXPECT_FALSE(port_.isOpen());
     EXPECT_FALSE(port_.write("CR0\r"));
+}
+
+// A server that resets the connection once the first command reached it. The port is not let
+// see the reset before its next write: raw, handing that write to the line meets the reset;
+// through Telnet the write itself does, and closes the port under it.
+TEST(DevicePortNetworkFailures, WriteAfterTheServerResetFailsAndReportsTheLossOnce) {
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        const bool telnet = std::string_view(scheme) == "rfc2217";
+        std::atomic<bool> reset{false}; // outlives the server's thread
+        LoopbackServer server;
+        server.serve([&](LoopbackServer::Peer& peer) {
+            if (telnet) {
+                peer.receive(5000, kOffer.size());
+                peer.send(cmd(T::DO, T::kComPort));
+                peer.receive(5000, kSettings9600.size());
+            }
+            peer.receive(5000, 1);
+            peer.resetNow();
+            reset = true;
+        });
+        DevicePort port;
+        port.setTarget(PortTarget::parse(server.address(scheme)));
+        ASSERT_TRUE(port.open().ok) << scheme;
+        QSignalSpy lost(&port, &SerialPort::linkLost);
+        ASSERT_TRUE(port.write("CR0\r")) << scheme;
+        // No turn of the event loop meanwhile: only the next write can learn of the reset.
+        for (int i = 0; i < 5000 && !reset; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(reset) << scheme;
+        EXPECT_FALSE(port.write("CR1\r")) << scheme;
+        EXPECT_FALSE(port.isOpen()) << scheme;
+        spinUntil([] { return false; }, 3 * DevicePort::kWindowMs);
+        ASSERT_EQ(lost.count(), 1) << scheme;
+        EXPECT_EQ(lost.first().first().toString(),
+                  QStringLiteral("the server closed the connection"))
+            << scheme;
+        EXPECT_FALSE(port.write("CR2\r")) << scheme;
+        EXPECT_EQ(lost.count(), 1) << scheme;
+        ASSERT_TRUE(server.finished()) << scheme;
+    }
 }
 
 // A listener whose queue is full drops further connection requests unanswered.

@@ -1,23 +1,13 @@
 // The panel through a real serial device server: ser2net on the loopback in front of trv-sim,
 // once as a raw TCP accepter and once speaking RFC 2217.
-#include "link/clock/QtClock.h"
-#include "link/transport/DevicePort.h"
-#include "support/Fakes.h"
-#include "support/Ser2net.h"
-#include "windows/panel/Form1.h"
+#include "support/PanelOnServer.h"
 #include "windows/settings/Form2.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -41,16 +31,9 @@ struct ServerKind {
 
 void PrintTo(const ServerKind& kind, std::ostream* os) { *os << kind.name; }
 
-class DeviceServer : public ::testing::TestWithParam<ServerKind> {
+class DeviceServer : public testing::PanelOnServer,
+                     public ::testing::WithParamInterface<ServerKind> {
 protected:
-    void TearDown() override {
-        form_.reset();
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
-
     // trv-sim, ser2net in front of it with the accepter `accepter`, and the panel with COM3
     // mapped to `scheme`://127.0.0.1:port. False when this machine cannot run them.
     bool start() {
@@ -58,36 +41,14 @@ protected:
                      QString::fromLatin1(GetParam().scheme));
     }
     bool start(const QString& accepter, const QString& scheme) {
-        if (!testing::Ser2net::available())
-            return false;
-        sim_.start(QStringLiteral(TRV_SIM_PATH), {QStringLiteral("--trace")});
-        if (!sim_.waitForStarted(5000) ||
-            !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
-            return false;
-        device_ = QString::fromLocal8Bit(sim_.readLine().trimmed());
-        if (!server_.start(dir_.path(), device_, accepter))
+        if (!testing::Ser2net::available() || !startSimulator() ||
+            !server_.start(dir_.path(), device_, accepter))
             return false;
         port_ = server_.port();
-        store_.values = {
-            {"ComPort", "3"},
-            {"BaudRate", "96"},
-            {"Ports/COM3", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_)}};
-        form_ = std::make_unique<Form1>(Platform{serial_, store_, clock_, messages_}, values_);
-        form_->start();
+        startPanel({{"ComPort", "3"},
+                    {"BaudRate", "96"},
+                    {"Ports/COM3", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_)}});
         return true;
-    }
-    QByteArray received() {
-        if (!sim_.canReadLine() && !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
-            return "(nothing)";
-        return sim_.readLine().trimmed();
-    }
-    void click(const char* name) {
-        form_->findChild<QPushButton*>(QString::fromLatin1(name))->click();
-    }
-    bool shows(const char* name, const QString& text) {
-        return QTest::qWaitFor(
-            [&] { return form_->findChild<QLabel*>(QString::fromLatin1(name))->text() == text; },
-            5000);
     }
     speed_t deviceSpeed() const {
         const int fd = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -97,17 +58,7 @@ protected:
         return cfgetospeed(&attributes);
     }
 
-    QTemporaryDir dir_;
-    QProcess sim_;
-    testing::Ser2net server_;
-    QString device_;
     quint16 port_ = 0;
-    testing::FakeSettingsStore store_;
-    DevicePort serial_{PortMap(&store_)};
-    QtClock clock_;
-    testing::FakeMessageBox messages_;
-    PortValues values_;
-    std::unique_ptr<Form1> form_;
 };
 
 #define START()                                                                                    \
@@ -151,7 +102,7 @@ TEST_P(DeviceServer, ServerStoppingClosesThePortOnce) {
     QTest::qWait(300);
     EXPECT_EQ(lost.count(), 1);
     click("Command44"); // refused quietly
-    EXPECT_EQ(form_->findChild<QLabel*>(QStringLiteral("Label11"))->text(), QString());
+    EXPECT_EQ(label("Label11"), QString());
 }
 
 TEST_P(DeviceServer, CtlSendsAndReadsThroughTheServer) {
@@ -198,24 +149,16 @@ TEST_F(Rfc2217Server, DialogSpeedReachesTheDeviceBehindTheServer) {
     EXPECT_EQ(received(), "CR0");
 }
 
-TEST(DeviceServerMissing, NobodyListeningGivesRetryWithTheReason) {
-    testing::FakeSettingsStore store;
-    store.values = {{"Ports/COM3", QStringLiteral("tcp://127.0.0.1:%1").arg(freePort())}};
-    DevicePort serial{PortMap(&store)};
-    QtClock clock;
-    testing::FakeMessageBox messages;
-    PortValues values;
-    Form1 form(Platform{serial, store, clock, messages}, values);
-    form.start(); // nothing stored: the dialog
-    Form2* dialog = form.settingsDialog();
-    ASSERT_NE(dialog, nullptr);
-    dialog->findChild<QRadioButton*>(QStringLiteral("Option5"))->click(); // COM3
-    dialog->Command1_Click();
-    EXPECT_FALSE(serial.isOpen());
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, "Retry Comport");
-    EXPECT_TRUE(messages.shown[0].detail.contains(QLatin1String("refused")))
-        << messages.shown[0].detail.toStdString();
+class DeviceServerMissing : public testing::PanelOnServer {};
+
+TEST_F(DeviceServerMissing, NobodyListeningGivesRetryWithTheReason) {
+    startPanel({{"Ports/COM3", QStringLiteral("tcp://127.0.0.1:%1").arg(freePort())}});
+    chooseCom3(); // nothing stored: the dialog
+    EXPECT_FALSE(serial_.isOpen());
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].text, "Retry Comport");
+    EXPECT_TRUE(messages_.shown[0].detail.contains(QLatin1String("refused")))
+        << messages_.shown[0].detail.toStdString();
 }
 
 } // namespace

@@ -1,21 +1,12 @@
 // trv-ctl and the panel through ser2net behind TLS, in front of trv-sim: certificates made here
 // with openssl, one ser2net with an accepter for each kind of server. What the simulator
 // receives shows that nothing went over a connection that failed its check.
-#include "link/clock/QtClock.h"
-#include "link/transport/DevicePort.h"
-#include "support/Fakes.h"
-#include "support/Ser2net.h"
+#include "support/PanelOnServer.h"
 #include "support/TestCertificates.h"
-#include "windows/panel/Form1.h"
-#include "windows/settings/Form2.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -25,14 +16,8 @@ namespace {
 // ser2net's accepters, in this order.
 enum Accepter { kRfc2217s, kTcps, kWrongName, kExpired, kSelfSigned, kClientAuth };
 
-class TlsServer : public ::testing::Test {
+class TlsServer : public testing::PanelOnServer {
 protected:
-    void TearDown() override {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
     // Certificates, trv-sim and ser2net; false when this machine cannot run them.
     bool start() {
         if (!testing::Ser2net::available() || !testing::TestCertificates::available())
@@ -41,16 +26,13 @@ protected:
             ADD_FAILURE() << "openssl made no certificates";
             return false;
         }
-        sim_.start(QStringLiteral(TRV_SIM_PATH), {QStringLiteral("--trace")});
-        if (!sim_.waitForStarted(5000) ||
-            !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
+        if (!startSimulator())
             return false;
-        const QString device = QString::fromLocal8Bit(sim_.readLine().trimmed());
         const auto ssl = [&](const char* name, const char* more = "") {
             return QStringLiteral("ssl(key=%1,cert=%2%3),")
                 .arg(certificates_.key(name), certificates_.crt(name), QLatin1String(more));
         };
-        return server_.start(dir_.path(), device,
+        return server_.start(dir_.path(), device_,
                              {QStringLiteral("telnet(rfc2217),") + ssl("server"), ssl("server"),
                               ssl("wrongname"), ssl("expired"), ssl("selfsigned"),
                               ssl("server", ",clientauth")},
@@ -91,16 +73,8 @@ protected:
                 QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
     }
-    QByteArray received() {
-        if (!sim_.canReadLine() && !QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000))
-            return "(nothing)";
-        return sim_.readLine().trimmed();
-    }
 
-    QTemporaryDir dir_;
     testing::TestCertificates certificates_;
-    QProcess sim_;
-    testing::Ser2net server_;
 };
 
 #define START()                                                                                    \
@@ -169,30 +143,13 @@ INSTANTIATE_TEST_SUITE_P(
                "KeyFile=)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The panel, COM3 mapped to a server behind TLS.
+// The panel, COM3 mapped to a server behind TLS and chosen in its dialog.
 class TlsPanel : public TlsServer {
 protected:
     void open(const QString& target, const QString& caFile) {
-        store_.values = {{"Ports/COM3", target}, {"TLS/CAFile", caFile}};
-        form_ = std::make_unique<Form1>(Platform{serial_, store_, clock_, messages_}, values_);
-        form_->start(); // nothing stored: the dialog
-        Form2* dialog = form_->settingsDialog();
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QRadioButton*>(QStringLiteral("Option5"))->click(); // COM3
-        dialog->findChild<QRadioButton*>(QStringLiteral("Option1"))->click(); // 9600
-        dialog->Command1_Click();
+        startPanel({{"Ports/COM3", target}, {"TLS/CAFile", caFile}});
+        chooseCom3(); // nothing stored: the dialog
     }
-    void TearDown() override {
-        form_.reset();
-        TlsServer::TearDown();
-    }
-
-    testing::FakeSettingsStore store_;
-    DevicePort serial_{PortMap(&store_)};
-    QtClock clock_;
-    testing::FakeMessageBox messages_;
-    PortValues values_;
-    std::unique_ptr<Form1> form_;
 };
 
 TEST_F(TlsPanel, CommandsAndRepliesThroughAVerifiedServer) {
@@ -200,14 +157,9 @@ TEST_F(TlsPanel, CommandsAndRepliesThroughAVerifiedServer) {
     open(address("rfc2217s", kRfc2217s), certificates_.crt("ca"));
     ASSERT_TRUE(serial_.isOpen());
     EXPECT_TRUE(messages_.shown.empty());
-    form_->findChild<QPushButton*>(QStringLiteral("Command13"))->click();
+    click("Command13");
     EXPECT_EQ(received(), "C89");
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            return form_->findChild<QLabel*>(QStringLiteral("Label12"))->text() ==
-                   QStringLiteral("  [ACK] ");
-        },
-        5000));
+    EXPECT_TRUE(shows("Label12", QStringLiteral("  [ACK] ")));
 }
 
 TEST_F(TlsPanel, ABadCertificateGivesRetryWithItsReason) {

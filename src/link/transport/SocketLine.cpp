@@ -59,10 +59,16 @@ QByteArray readFile(const QString& key, const QString& path, QString& error) {
     return file.read(kLargestFile);
 }
 
-QList<QSslCertificate> certificates(const QByteArray& data) {
+// The certificates in a file the TLS settings name (PEM, or else DER), or none and why.
+QList<QSslCertificate> readCertificates(const QString& key, const QString& path, QString& error) {
+    const QByteArray data = readFile(key, path, error);
+    if (!error.isEmpty())
+        return {};
     QList<QSslCertificate> found = QSslCertificate::fromData(data, QSsl::Pem);
     if (found.isEmpty())
         found = QSslCertificate::fromData(data, QSsl::Der);
+    if (found.isEmpty())
+        error = SocketLine::tr("%1 %2 holds no certificate").arg(key, path);
     return found;
 }
 
@@ -221,26 +227,21 @@ QString SocketLine::configure() {
     } else {
         config.setPeerVerifyMode(QSslSocket::VerifyPeer);
         if (!tls.caFile.isEmpty()) {
-            const QByteArray data = readFile(tls.keys[0], tls.caFile, error);
+            const QList<QSslCertificate> authorities =
+                readCertificates(tls.keys[0], tls.caFile, error);
             if (!error.isEmpty())
                 return error;
-            const QList<QSslCertificate> authorities = certificates(data);
-            if (authorities.isEmpty())
-                return tr("%1 %2 holds no certificate").arg(tls.keys[0], tls.caFile);
             config.setCaCertificates(authorities);
         }
     }
     if (!tls.certFile.isEmpty()) {
-        const QByteArray data = readFile(tls.keys[2], tls.certFile, error);
+        const QList<QSslCertificate> chain = readCertificates(tls.keys[2], tls.certFile, error);
         if (!error.isEmpty())
             return error;
-        const QList<QSslCertificate> chain = certificates(data);
-        if (chain.isEmpty())
-            return tr("%1 %2 holds no certificate").arg(tls.keys[2], tls.certFile);
+        // Without a key file the key is looked for beside the certificates.
         const QString& keyPath = tls.keyFile.isEmpty() ? tls.certFile : tls.keyFile;
         const QString& keyName = tls.keyFile.isEmpty() ? tls.keys[2] : tls.keys[3];
-        const QByteArray keyData =
-            tls.keyFile.isEmpty() ? data : readFile(tls.keys[3], tls.keyFile, error);
+        const QByteArray keyData = readFile(keyName, keyPath, error);
         if (!error.isEmpty())
             return error;
         const QSslKey key = privateKey(keyData);
@@ -257,9 +258,7 @@ QString SocketLine::configure() {
 
 SerialPort::OpenResult SocketLine::handshake(const QDeadlineTimer& deadline) {
     sslErrors_.clear();
-    const auto failed = [this](const QString& why) {
-        return SerialPort::OpenResult{false, why};
-    };
+    const auto failed = [this](const QString& why) { return SerialPort::OpenResult{false, why}; };
     socket_.startClientEncryption();
     const bool decided = waitFor(
         socket_, &socket_, &QSslSocket::encrypted,

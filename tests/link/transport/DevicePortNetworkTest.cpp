@@ -1,19 +1,27 @@
 // The port against device servers in this process: raw, Telnet ones that agree, refuse, flood
-// without reading or hang up, plain ones asked for TLS, and none at all.
+// without reading, hang up or reset, plain ones asked for TLS, and none at all; and TLS settings
+// whose files cannot be used.
 #include "link/transport/DevicePort.h"
 #include "link/transport/SocketLine.h"
 #include "link/transport/TelnetCodec.h"
 #include "support/LoopbackServer.h"
 #include "support/Spin.h"
+#include "support/TestCertificates.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
+#include <string_view>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -208,6 +216,46 @@ TEST_F(DevicePortNetwork, ServerClosingMidRunDeliversWhatItSentThenReportsTheLos
     EXPECT_FALSE(port_.write("CR0\r"));
 }
 
+// A server that resets the connection once the first command reached it. The port is not let
+// see the reset before its next write: raw, handing that write to the line meets the reset;
+// through Telnet the write itself does, and closes the port under it.
+TEST(DevicePortNetworkFailures, WriteAfterTheServerResetFailsAndReportsTheLossOnce) {
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        const bool telnet = std::string_view(scheme) == "rfc2217";
+        std::atomic<bool> reset{false}; // outlives the server's thread
+        LoopbackServer server;
+        server.serve([&](LoopbackServer::Peer& peer) {
+            if (telnet) {
+                peer.receive(5000, kOffer.size());
+                peer.send(cmd(T::DO, T::kComPort));
+                peer.receive(5000, kSettings9600.size());
+            }
+            peer.receive(5000, 1);
+            peer.resetNow();
+            reset = true;
+        });
+        DevicePort port;
+        port.setTarget(PortTarget::parse(server.address(scheme)));
+        ASSERT_TRUE(port.open().ok) << scheme;
+        QSignalSpy lost(&port, &SerialPort::linkLost);
+        ASSERT_TRUE(port.write("CR0\r")) << scheme;
+        // No turn of the event loop meanwhile: only the next write can learn of the reset.
+        for (int i = 0; i < 5000 && !reset; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(reset) << scheme;
+        EXPECT_FALSE(port.write("CR1\r")) << scheme;
+        EXPECT_FALSE(port.isOpen()) << scheme;
+        spinUntil([] { return false; }, 3 * DevicePort::kWindowMs);
+        ASSERT_EQ(lost.count(), 1) << scheme;
+        EXPECT_EQ(lost.first().first().toString(),
+                  QStringLiteral("the server closed the connection"))
+            << scheme;
+        EXPECT_FALSE(port.write("CR2\r")) << scheme;
+        EXPECT_EQ(lost.count(), 1) << scheme;
+        ASSERT_TRUE(server.finished()) << scheme;
+    }
+}
+
 // A listener whose queue is full drops further connection requests unanswered.
 TEST(DevicePortNetworkFailures, UnansweredConnectionTimesOutAfterThreeSeconds) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -294,6 +342,79 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PlainRow{"Telnet", "rfc2217s", kOffer, "the server does not speak TLS"},
                       PlainRow{"Silent", "tcps", "", "the TLS handshake did not end within 3 s"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Files named in the TLS settings that cannot be used fail the open with the file's key, its
+// path and why, before any connection is made.
+TEST(DevicePortTlsFiles, FilesThatCannotBeUsedFailTheOpenWithTheirReason) {
+    if (!SocketLine::tlsUnavailable().isEmpty())
+        GTEST_SKIP() << SocketLine::tlsUnavailable().toStdString();
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing.pem"));
+    const QString junk = dir.filePath(QStringLiteral("junk.pem"));
+    const QString large = dir.filePath(QStringLiteral("large.pem"));
+    {
+        QFile file(junk);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a certificate\n");
+        QFile big(large);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(1024 * 1024 + 1, 'A'));
+    }
+    testing::TestCertificates certificates;
+    const bool made = testing::TestCertificates::available() && certificates.make(dir.path());
+    struct Row {
+        const char* name;
+        TlsSettings tls;
+        QString reason;
+        bool needsCertificates = false;
+    };
+    const auto settings = [](QString ca, QString cert = {}, QString key = {}) {
+        TlsSettings tls;
+        tls.caFile = std::move(ca);
+        tls.certFile = std::move(cert);
+        tls.keyFile = std::move(key);
+        return tls;
+    };
+    const QString client = certificates.crt("client");
+    const std::vector<Row> rows = {
+        {"missing CA file", settings(missing),
+         QStringLiteral("[TLS] CAFile= %1 cannot be read: No such file or directory").arg(missing)},
+        {"CA file without a certificate", settings(junk),
+         QStringLiteral("[TLS] CAFile= %1 holds no certificate").arg(junk)},
+        {"oversized CA file", settings(large),
+         QStringLiteral("[TLS] CAFile= %1 is larger than 1 MiB: not a certificate or key file")
+             .arg(large)},
+        {"client certificate file without a certificate", settings({}, junk),
+         QStringLiteral("[TLS] CertFile= %1 holds no certificate").arg(junk)},
+        {"missing client certificate file", settings({}, missing),
+         QStringLiteral("[TLS] CertFile= %1 cannot be read: No such file or directory")
+             .arg(missing)},
+        {"client certificate without its key", settings({}, client),
+         QStringLiteral("[TLS] CertFile= %1 holds no private key that can be read (an "
+                        "unencrypted PEM key)")
+             .arg(client),
+         true},
+        {"missing key file", settings({}, client, missing),
+         QStringLiteral("[TLS] KeyFile= %1 cannot be read: No such file or directory").arg(missing),
+         true},
+        {"key file without a key", settings({}, client, junk),
+         QStringLiteral("[TLS] KeyFile= %1 holds no private key that can be read (an "
+                        "unencrypted PEM key)")
+             .arg(junk),
+         true},
+    };
+    for (const Row& row : rows) {
+        if (row.needsCertificates && !made)
+            continue;
+        DevicePort port;
+        // Nothing listens there: an open that got as far as connecting would say so.
+        port.setTarget(PortTarget::parse(QStringLiteral("tcps://127.0.0.1:1")));
+        port.setTls(row.tls);
+        const SerialPort::OpenResult result = port.open();
+        EXPECT_FALSE(result.ok) << row.name;
+        EXPECT_EQ(result.reason, QStringLiteral("tcps://127.0.0.1:1: ") + row.reason) << row.name;
+    }
+}
 
 } // namespace
 } // namespace trv

@@ -37,6 +37,7 @@ GatedConnection::GatedConnection(QTcpSocket* socket, HttpGate& gate, quint64 id,
     connect(&timer_, &QTimer::timeout, this, &GatedConnection::expired);
     connect(socket_, &QIODevice::readyRead, this, &GatedConnection::readable);
     connect(socket_, &QAbstractSocket::disconnected, socket_, &QObject::deleteLater);
+    connect(socket_, &QIODevice::bytesWritten, this, &GatedConnection::written);
     wait(Wait::Idle, limits_.idleMs);
 }
 
@@ -108,6 +109,14 @@ void GatedConnection::refuse(int status, const QString& reason) {
     socket_->disconnectFromHost();
 }
 
+void GatedConnection::written() {
+    if (!held_ || socket_->bytesToWrite() > limits_.unsentBytes)
+        return;
+    held_ = false;
+    // This slot and the server's both look again.
+    QMetaObject::invokeMethod(socket_, &QIODevice::readyRead, Qt::QueuedConnection);
+}
+
 void GatedConnection::readable() {
     if (webSocket_)
         return;
@@ -155,6 +164,11 @@ void GatedConnection::readable() {
         return;
     }
     if (available < qint64(head.size + verdict.bodyLength)) {
+        hide();
+        return;
+    }
+    if (handedOver_ && socket_->bytesToWrite() > limits_.unsentBytes) {
+        held_ = true;
         hide();
         return;
     }

@@ -37,6 +37,7 @@ private:
     void refuse(int status, const QString& reason);
     void wait(Wait kind, int ms);
     void expired();
+    void written();
 
     QTcpSocket* socket_;
     HttpGate* gate_;
@@ -48,6 +49,7 @@ private:
     Wait waiting_ = Wait::Idle;
     bool started_ = false; // bytes of the next request have come
     bool handedOver_ = false;
+    bool held_ = false; // a whole request waits for the client to take its replies
     bool closing_ = false;
     bool webSocket_ = false;
     bool upgradeApproved_ = false;

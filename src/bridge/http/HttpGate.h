@@ -34,6 +34,9 @@ public:
     static constexpr int kRequestMs = 10000;
     // Without a request this long, a connection is closed.
     static constexpr int kIdleMs = 30000;
+    // Replies a client has not taken yet beyond what the system buffers: past this its next
+    // request waits, and with it the client, held back by TCP.
+    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
     // How long a closing connection may take to hand over what was written to it.
     static constexpr int kCloseGraceMs = 2000;
 
@@ -45,6 +48,7 @@ public:
         int requestMs = kRequestMs;
         int idleMs = kIdleMs;
         int closeGraceMs = kCloseGraceMs;
+        qint64 unsentBytes = kMaxUnsentBytes;
     };
 
     // `guard` is shared with the program's other listeners and outlives the gate.

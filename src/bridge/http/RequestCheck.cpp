@@ -103,6 +103,15 @@ RequestCheck::Verdict RequestCheck::judge(const RequestHead& head, const Site& s
     for (const std::string_view value : head.values("connection"))
         upgrade = upgrade || listed(lower(value), "upgrade");
 
+    // The server upgrades on one Connection naming "upgrade" with "Upgrade: websocket" and
+    // serves anything else as a plain request on a connection kept open: only the first may
+    // stop being looked at here, so anything between the two is refused.
+    const auto upgrades = head.values("upgrade");
+    const auto connections = head.values("connection");
+    if (upgrade && (upgrades.size() != 1 || lower(upgrades.front()) != "websocket" ||
+                    connections.size() != 1 || !listed(lower(connections.front()), "upgrade")))
+        return refused(400, "only a WebSocket upgrade is served", upgrade);
+
     const auto hosts = head.values("host");
     if (hosts.size() != 1)
         return refused(400, "one Host field needed", upgrade);

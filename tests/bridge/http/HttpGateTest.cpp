@@ -31,6 +31,7 @@ protected:
             ++sends;
             return "sent";
         });
+        server.route("/big", [] { return QByteArray(32 * 1024, 'b'); });
         server.route("/api/events", [] { return QHttpServerResponse("text/plain", "events"); });
         server.bind(gate);
     }
@@ -221,6 +222,38 @@ TEST_F(HttpGateTest, OneAddressFloodingNeverKeepsAnotherOut) {
         EXPECT_TRUE(answeredPong(peer));
     }
     EXPECT_LE(gate->connectionCount(), 2 * limits.total);
+}
+
+TEST_F(HttpGateTest, AClientThatNeverReadsHasItsNextRequestsWait) {
+    HttpGate::Limits limits;
+    limits.unsentBytes = 1024;
+    start(limits);
+    Peer peer = LoopbackServer::connect(port);
+    std::string requests;
+    for (int i = 0; i < 256; ++i)
+        requests += "GET /big HTTP/1.1\r\nHost: " + host() + "\r\n\r\n";
+    ASSERT_TRUE(peer.send(requests));
+    qint64 most = 0;
+    testing::spinUntil(
+        [&] {
+            for (QTcpSocket* socket : gate->sockets())
+                most = std::max(most, socket->bytesToWrite());
+            return false;
+        },
+        500);
+    EXPECT_GT(most, 0);
+    EXPECT_LE(most, 1024 + 32 * 1024 + 1024);
+    // Reading, the client gets every reply.
+    std::string got;
+    std::size_t replies = 0;
+    for (int i = 0; i < 400 && replies < 256; ++i) {
+        got += peer.receive(20);
+        replies = 0;
+        for (auto at = got.find("HTTP/1.1 200"); at != std::string::npos;
+             at = got.find("HTTP/1.1 200", at + 1))
+            ++replies;
+    }
+    EXPECT_EQ(replies, 256u);
 }
 
 // A raw WebSocket upgrade to `path` from `origin`.

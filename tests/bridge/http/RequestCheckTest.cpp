@@ -110,14 +110,29 @@ TEST(RequestCheck, LetsThroughOnlyKnownHostsSameOriginsAndBoundedBodies) {
          "Connection: Upgrade\r\nUpgrade: websocket\r\n"
          "Origin: http://evil.example",
          403, true},
-        {"upgrade named only in Connection",
+        {"cross-site upgrade, case aside",
          "GET / HTTP/1.1\r\nHost: panel.lan\r\n"
-         "Connection: upgrade\r\nOrigin: http://evil.example",
+         "Connection: UPGRADE\r\nUpgrade: WebSocket\r\nOrigin: http://evil.example",
          403, true},
         {"upgrade without Origin (a script)",
          "GET / HTTP/1.1\r\nHost: panel.lan\r\n"
          "Connection: Upgrade\r\nUpgrade: websocket",
          0, true},
+        {"other upgrade",
+         "GET / HTTP/1.1\r\nHost: panel.lan\r\nConnection: Upgrade\r\n"
+         "Upgrade: h2c",
+         400, true},
+        {"upgrade without Upgrade", "GET / HTTP/1.1\r\nHost: panel.lan\r\nConnection: Upgrade", 400,
+         true},
+        {"upgrade not named in Connection",
+         "GET / HTTP/1.1\r\nHost: panel.lan\r\n"
+         "Connection: Upgrade-Later\r\nUpgrade: websocket",
+         400, true},
+        {"upgrade over two Connection fields",
+         "GET / HTTP/1.1\r\nHost: panel.lan\r\n"
+         "Connection: keep-alive\r\nConnection: Upgrade\r\n"
+         "Upgrade: websocket",
+         400, true},
         {"body at the limit", "POST / HTTP/1.1\r\nHost: panel.lan\r\nContent-Length: 100", 0,
          false},
         {"body over the limit", "POST / HTTP/1.1\r\nHost: panel.lan\r\nContent-Length: 101", 413,

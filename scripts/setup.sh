@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+          qt6-httpserver-dev qt6-websockets-dev
           libgl-dev libgtest-dev fonts-liberation fonts-dejavu-core file dpkg-dev ser2net help2man bash-completion
           openssl)
 bash scripts/install-packages.sh "${packages[@]}"

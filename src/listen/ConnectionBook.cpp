@@ -47,6 +47,18 @@ void ConnectionBook::remove(std::uint64_t id) {
     entries_.erase(found);
 }
 
+std::uint64_t ConnectionBook::idlestOf(const QString& key) const {
+    const Entry* idlest = nullptr;
+    std::uint64_t idlestId = 0;
+    for (const auto& [id, entry] : entries_) {
+        if (entry.key == key && (!idlest || entry.activeMs < idlest->activeMs)) {
+            idlest = &entry;
+            idlestId = id;
+        }
+    }
+    return idlestId;
+}
+
 int ConnectionBook::count(const QString& key) const {
     const auto found = perKey_.find(key);
     return found == perKey_.end() ? 0 : found->second;

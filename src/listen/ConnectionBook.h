@@ -31,6 +31,9 @@ public:
     // The connection did something: it is not idle.
     void touch(std::uint64_t id, std::int64_t nowMs);
     void remove(std::uint64_t id);
+    // The longest-idle connection from `key`, 0 when it has none: for a listener that lets an
+    // address at its cap replace its own idlest connection rather than turn it away.
+    std::uint64_t idlestOf(const QString& key) const;
     int count() const { return int(entries_.size()); }
     int count(const QString& key) const;
 

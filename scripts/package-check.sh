@@ -28,9 +28,11 @@ for program in trv-panel trv-sim trv-ctl trv-bridge; do
     page=/usr/share/man/man1/$program.1.gz
     [ -f "$page" ] || page=/usr/share/man/man1/$program.1
     [ -f "$page" ] || { echo "the manual page of $program is missing" >&2; exit 1; }
-    # Made from the program's own --help: every option it lists is on the page.
+    # Made from the program's own --help: every option it lists is on the page. The page is read
+    # once: grep -q leaving a pipe early fails the pipeline under pipefail.
+    text=$(zcat -f "$page" | sed 's/\\-/-/g')
     for option in $("/usr/bin/$program" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u); do
-        zcat -f "$page" | sed 's/\\-/-/g' | grep -q -- "$option" ||
+        grep -q -- "$option" <<<"$text" ||
             { echo "the manual page of $program omits $option" >&2; exit 1; }
     done
 done

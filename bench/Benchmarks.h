@@ -21,7 +21,7 @@ void consoleBench();
 void startBench(const char* self);
 // trv-ctl read status against trv-sim.
 void ctlBench();
-// trv-pjlink in front of trv-sim with PJLink clients.
+// trv-bridge in front of trv-sim with PJLink clients.
 void pjlinkBench(bool quick);
 
 // The child processes trv-bench starts from its own binary.

@@ -1,5 +1,5 @@
-// The trv-pjlink process in front of trv-sim, with PJLink clients on plain sockets on
-// 127.0.0.1: queries without the line, queries on the line, and 64 pollers.
+// The trv-bridge process in front of trv-sim, with PJLink clients on plain sockets on the
+// loopback: queries without the line, queries on the line, and 64 pollers from 64 addresses.
 #include "Benchmarks.h"
 #include "Harness.h"
 
@@ -24,7 +24,10 @@
 namespace bench {
 namespace {
 
-// trv-sim on a pseudo-terminal and trv-pjlink in front of it, each its own process, in a
+// The line speed of the simulator and of the daemon, which paces every reply on the wire.
+constexpr int kBaud = 19200;
+
+// trv-sim on a pseudo-terminal and trv-bridge in front of it, each its own process, in a
 // temporary directory; both are stopped with the object.
 struct Bridge {
     QTemporaryDir dir;
@@ -39,7 +42,8 @@ struct Bridge {
     }
 
     bool startSim(bool trace) {
-        QStringList arguments{QStringLiteral("--link"), link};
+        QStringList arguments{QStringLiteral("--link"), link, QStringLiteral("--baud"),
+                              QString::number(kBaud)};
         if (trace)
             arguments << QStringLiteral("--trace");
         sim.setStandardErrorFile(dir.path() + QStringLiteral("/trv-sim.log"));
@@ -55,23 +59,27 @@ struct Bridge {
 
     // Without `cacheMs` the daemon keeps its own default.
     bool startDaemon(std::optional<int> cacheMs) {
-        QStringList arguments{QStringLiteral("--port"), link, QStringLiteral("--listen"),
-                              QStringLiteral("127.0.0.1:0")};
+        QStringList arguments{QStringLiteral("--port"),          link,
+                              QStringLiteral("--baud"),          QString::number(kBaud),
+                              QStringLiteral("--pjlink-listen"), QStringLiteral("127.0.0.1:0")};
         if (cacheMs)
             arguments << QStringLiteral("--cache-ms") << QString::number(*cacheMs);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
         daemon.setProcessEnvironment(env);
-        daemon.setStandardErrorFile(dir.path() + QStringLiteral("/trv-pjlink.log"));
-        daemon.start(bin("trv-pjlink"), arguments);
+        daemon.setStandardErrorFile(dir.path() + QStringLiteral("/trv-bridge.log"));
+        daemon.start(bin("trv-bridge"), arguments);
         if (!daemon.waitForStarted(5000))
             return false;
         while (!daemon.canReadLine()) {
             if (!daemon.waitForReadyRead(5000))
                 return false;
         }
-        const QByteArray address = daemon.readLine().trimmed(); // 127.0.0.1:PORT
-        port = quint16(address.mid(address.lastIndexOf(':') + 1).toUInt());
+        const QByteArray line = daemon.readLine().trimmed(); // pjlink 127.0.0.1:PORT
+        const QByteArray prefix = "pjlink 127.0.0.1:";
+        if (!line.startsWith(prefix))
+            return false;
+        port = quint16(line.mid(prefix.size()).toUInt());
         return port != 0;
     }
 
@@ -111,7 +119,7 @@ struct Bridge {
 
     // What the daemon logged beyond starting, opening the line and clients coming and going.
     void reportLog() const {
-        QFile file(dir.path() + QStringLiteral("/trv-pjlink.log"));
+        QFile file(dir.path() + QStringLiteral("/trv-bridge.log"));
         if (!file.open(QIODevice::ReadOnly))
             return;
         for (const QByteArray& line : file.readAll().split('\n')) {
@@ -133,11 +141,19 @@ struct Bridge {
     }
 };
 
-// A PJLink client on a plain socket, without a password.
+// A PJLink client on a plain socket, without a password, from 127.0.0.`host`.
 class PjlinkClient {
 public:
-    explicit PjlinkClient(quint16 port) {
+    explicit PjlinkClient(quint16 port, int host = 1) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + std::uint32_t(host));
+        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -222,29 +238,29 @@ void pjlinkRow(const char* what, const std::vector<double>& samples, const char*
 void pjlinkCached(int count) {
     Bridge bridge;
     if (!bridge.startSim(true) || !bridge.startDaemon(60000)) {
-        row("trv-pjlink: CLSS ?", "trv-sim or trv-pjlink unavailable", "");
+        row("trv-bridge: CLSS ?", "trv-sim or trv-bridge unavailable", "");
         return;
     }
     PjlinkClient client(bridge.port);
     if (!client.ready()) {
-        row("trv-pjlink: CLSS ?", "no greeting", "");
+        row("trv-bridge: CLSS ?", "no greeting", "");
         return;
     }
     const std::vector<double> clss = roundTrips(client, "%1CLSS ?\r", count);
     char extra[48];
     std::snprintf(extra, sizeof extra, ", %zu replies", clss.size());
-    pjlinkRow("trv-pjlink CLSS ? (no line): 50th / 99th", clss, "", extra);
+    pjlinkRow("trv-bridge CLSS ? (no line): 50th / 99th", clss, "", extra);
     const std::string first = client.ask("%1POWR ?\r");
     const std::vector<double> powr = roundTrips(client, "%1POWR ?\r", count);
     spin(100);
     std::snprintf(extra, sizeof extra, ", %d line read", bridge.lineReads());
-    pjlinkRow("trv-pjlink POWR ?, cached: 50th / 99th", powr, "", extra);
+    pjlinkRow("trv-bridge POWR ?, cached: 50th / 99th", powr, "", extra);
     if (first != "%1POWR=0")
         std::fprintf(stderr, "trv-bench: first POWR ? answered \"%s\"\n", first.c_str());
     bridge.reportLog();
 }
 
-// The status read straight on the simulator's device, as trv-pjlink sends it.
+// The status read straight on the simulator's device, as trv-bridge sends it.
 std::vector<double> directReads(int count) {
     Bridge bridge;
     if (!bridge.startSim(false))
@@ -278,12 +294,12 @@ void pjlinkLine(int count) {
     const std::vector<double> direct = directReads(count);
     Bridge bridge;
     if (!bridge.startSim(false) || !bridge.startDaemon(0)) {
-        row("trv-pjlink: POWR ? on the line", "trv-sim or trv-pjlink unavailable", "");
+        row("trv-bridge: POWR ? on the line", "trv-sim or trv-bridge unavailable", "");
         return;
     }
     PjlinkClient client(bridge.port);
     if (!client.ready()) {
-        row("trv-pjlink: POWR ? on the line", "no greeting", "");
+        row("trv-bridge: POWR ? on the line", "no greeting", "");
         return;
     }
     client.ask("%1POWR ?\r"); // the line is open
@@ -291,9 +307,11 @@ void pjlinkLine(int count) {
     const std::vector<double> backToBack = roundTrips(client, "%1POWR ?\r", count);
     spin(200);
     const std::vector<double> spaced = roundTrips(client, "%1POWR ?\r", count, 100);
-    pjlinkRow("trv-pjlink POWR ?, line, back to back: 50/99", backToBack, "");
+    pjlinkRow("trv-bridge POWR ?, line, back to back: 50/99", backToBack, "");
     pjlinkRow("  the same, 100 ms between: 50th / 99th", spaced, "");
-    pjlinkRow("  CR0 straight to the device: 50th / 99th", direct, "(wire, 9600)");
+    char wire[32];
+    std::snprintf(wire, sizeof wire, "(wire, %d baud)", kBaud);
+    pjlinkRow("  CR0 straight to the device: 50th / 99th", direct, wire);
     char figure[64];
     for (const auto* series : {&backToBack, &spaced}) {
         std::snprintf(figure, sizeof figure, "%.3f / %.3f ms",
@@ -307,19 +325,20 @@ void pjlinkLine(int count) {
 }
 
 // 64 clients, each asking for the power once a second, their first requests spread over the
-// first second; the daemon's cache as it comes.
+// first second; the daemon's cache as it comes. Each client has an address of its own,
+// 127.0.0.2 to 127.0.0.65, since the daemon takes only so many connections from one address.
 void pjlinkPollers(int seconds) {
     constexpr int kClients = 64;
     Bridge bridge;
     if (!bridge.startSim(true) || !bridge.startDaemon(std::nullopt)) {
-        row("trv-pjlink: 64 pollers", "trv-sim or trv-pjlink unavailable", "");
+        row("trv-bridge: 64 pollers", "trv-sim or trv-bridge unavailable", "");
         return;
     }
     std::vector<std::unique_ptr<PjlinkClient>> clients;
     for (int i = 0; i < kClients; ++i) {
-        clients.push_back(std::make_unique<PjlinkClient>(bridge.port));
+        clients.push_back(std::make_unique<PjlinkClient>(bridge.port, 2 + i));
         if (!clients.back()->ready()) {
-            row("trv-pjlink: 64 pollers", "a client had no greeting", "");
+            row("trv-bridge: 64 pollers", "a client had no greeting", "");
             return;
         }
     }
@@ -375,10 +394,10 @@ void pjlinkPollers(int seconds) {
     row("  status reads on the line (cache 1000 ms)", figure, "~1 a second");
     std::snprintf(figure, sizeof figure, "%.2f %% of a core (%.0f ms in %.0f s)",
                   100 * cpuMs / wallMs, cpuMs, wallMs / 1000);
-    row("  trv-pjlink CPU (utime + stime)", figure, "< 5 %");
+    row("  trv-bridge CPU (utime + stime)", figure, "< 5 %");
     std::snprintf(figure, sizeof figure, "%.1f MiB (peak %.1f, before %.1f)",
                   double(resident) / 1024, double(peak) / 1024, double(residentBefore) / 1024);
-    row("  trv-pjlink resident memory at the end", figure, "< 20 MiB");
+    row("  trv-bridge resident memory at the end", figure, "< 20 MiB");
     bridge.reportLog();
 }
 

@@ -1,6 +1,6 @@
 // Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
 // reception flood, the cost of one arrival against the buffer length, opening the command
-// console, the cold start, a trv-ctl run, and trv-pjlink serving PJLink clients against trv-sim.
+// console, the cold start, a trv-ctl run, and trv-bridge serving PJLink clients against trv-sim.
 // Usage: trv-bench [--quick] [click] [hold] [flood [xcb|offscreen]] [record] [arrival] [console]
 //                  [start] [ctl] [pjlink]
 // Prints one table; see bench/README.md.

@@ -2,14 +2,14 @@
 // bounded, a request read has a four-letter command and a parameter within its limit, and the
 // reply is one line ended by CR alone.
 #include "FuzzCheck.h"
-#include "pjlink/PjlinkRequest.h"
+#include "bridge/pjlink/PjlinkRequest.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-using trv::pjlink::PjlinkRequest;
+using trv::bridge::pjlink::PjlinkRequest;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

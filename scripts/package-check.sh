@@ -15,12 +15,12 @@ remove_package() {
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y -qq trv-panel >/dev/null
 }
 trap remove_package EXIT
-for program in trv-panel trv-sim trv-ctl trv-pjlink; do
+for program in trv-panel trv-sim trv-ctl trv-bridge; do
     [ "$(command -v "$program")" = "/usr/bin/$program" ] || { echo "$program is not in /usr/bin" >&2; exit 1; }
 done
 # Each program answers --help and --version without a display, and has its manual page.
 version=$(dpkg-query -W -f='${Version}' trv-panel)
-for program in trv-panel trv-sim trv-ctl trv-pjlink; do
+for program in trv-panel trv-sim trv-ctl trv-bridge; do
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "/usr/bin/$program" --help | grep -q "^Usage: $program " ||
         { echo "$program --help does not answer without a display" >&2; exit 1; }
     [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "/usr/bin/$program" --version)" = "$program $version" ] ||
@@ -28,14 +28,16 @@ for program in trv-panel trv-sim trv-ctl trv-pjlink; do
     page=/usr/share/man/man1/$program.1.gz
     [ -f "$page" ] || page=/usr/share/man/man1/$program.1
     [ -f "$page" ] || { echo "the manual page of $program is missing" >&2; exit 1; }
-    # Made from the program's own --help: every option it lists is on the page.
+    # Made from the program's own --help: every option it lists is on the page. The page is read
+    # once: grep -q leaving a pipe early fails the pipeline under pipefail.
+    text=$(zcat -f "$page" | sed 's/\\-/-/g')
     for option in $("/usr/bin/$program" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u); do
-        zcat -f "$page" | sed 's/\\-/-/g' | grep -q -- "$option" ||
+        grep -q -- "$option" <<<"$text" ||
             { echo "the manual page of $program omits $option" >&2; exit 1; }
     done
 done
 [ -f /usr/share/bash-completion/completions/trv-ctl ] || { echo "the completion of trv-ctl is missing" >&2; exit 1; }
-for program in trv-ctl trv-pjlink; do
+for program in trv-ctl trv-bridge; do
     if ldd "/usr/bin/$program" | grep -q -i "widgets\|gui"; then
         echo "$program links window libraries" >&2
         exit 1
@@ -50,8 +52,8 @@ dpkg-query -W -f='${Depends}\n' trv-panel | grep -q fonts-liberation
 
 # The service: its manual page, example configuration and unit, the unit as systemd reads it,
 # and the installed bridge answering a PJLink client in front of the installed simulator.
-unit=/usr/lib/systemd/system/trv-pjlink@.service
-example=/usr/share/doc/trv-panel/examples/trv-pjlink.conf
+unit=/usr/lib/systemd/system/trv-bridge@.service
+example=/usr/share/doc/trv-panel/examples/trv-bridge.conf
 for file in "$unit" "$example"; do
     [ -f "$file" ] || { echo "$file is missing" >&2; exit 1; }
 done
@@ -90,15 +92,18 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; remove_package' EXIT
 /usr/bin/trv-sim >"$run_dir/sim" &
 pids+=($!)
 device=$(first_line "$run_dir/sim")
-/usr/bin/trv-pjlink --port "$device" --listen 127.0.0.1:0 >"$run_dir/bridge" 2>"$run_dir/log" &
+/usr/bin/trv-bridge --port "$device" --pjlink-listen 127.0.0.1:0 >"$run_dir/bridge" 2>"$run_dir/log" &
 pids+=($!)
-listen=$(first_line "$run_dir/bridge")
-answer=$(pjlink_class 2>/dev/null 3<>"/dev/tcp/127.0.0.1/${listen##*:}") || true
+listen=$(first_line "$run_dir/bridge") # pjlink 127.0.0.1:PORT
+answer=""
+if [[ $listen =~ ^pjlink\ 127\.0\.0\.1:([0-9]+)$ ]]; then
+    answer=$(pjlink_class 2>/dev/null 3<>"/dev/tcp/127.0.0.1/${BASH_REMATCH[1]}") || true
+fi
 kill "${pids[@]}" 2>/dev/null || true
 wait "${pids[@]}" 2>/dev/null || true
 trap remove_package EXIT
 if [ "$answer" != "PJLINK 0|%1CLSS=1" ]; then
-    echo "the installed trv-pjlink did not answer as a PJLink device: listening on \"$listen\"," \
+    echo "the installed trv-bridge did not answer as a PJLink device: it said \"$listen\" at start," \
          "answered \"$answer\"" >&2
     cat "$run_dir/log" >&2
     exit 1
@@ -106,9 +111,9 @@ fi
 rm -rf "$run_dir"
 trap - EXIT
 remove_package
-for file in /usr/bin/trv-panel /usr/bin/trv-ctl /usr/bin/trv-pjlink /usr/bin/trv-sim \
+for file in /usr/bin/trv-panel /usr/bin/trv-ctl /usr/bin/trv-bridge /usr/bin/trv-sim \
             /usr/share/applications/trv-panel.desktop "$unit" "$example" \
-            /usr/share/man/man1/trv-{panel,ctl,pjlink,sim}.1; do
+            /usr/share/man/man1/trv-{panel,ctl,bridge,sim}.1; do
     if [ -e "$file" ]; then
         echo "the package left $file behind" >&2
         exit 1

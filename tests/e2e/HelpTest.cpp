@@ -59,7 +59,7 @@ TEST_P(WithoutDisplay, HelpAndVersionAnswerAndEndWell) {
 INSTANTIATE_TEST_SUITE_P(Programs, WithoutDisplay,
                          ::testing::Values(ProgramRow{"trv-panel", TRV_PANEL_PATH, true},
                                            ProgramRow{"trv-ctl", TRV_CTL_PATH, true},
-                                           ProgramRow{"trv-pjlink", TRV_PJLINK_PATH, false},
+                                           ProgramRow{"trv-bridge", TRV_BRIDGE_PATH, false},
                                            ProgramRow{"trv-sim", TRV_SIM_PATH, true}),
                          [](const auto& info) {
                              std::string name = info.param.name;

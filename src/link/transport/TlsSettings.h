@@ -20,7 +20,7 @@ struct TlsSettings {
     QStringList keys = storeKeys();
 
     static QStringList storeKeys();
-    // None set, the keys named as trv-pjlink's: tls-ca-file, tls-fingerprint, tls-cert-file,
+    // None set, the keys named as trv-bridge's: tls-ca-file, tls-fingerprint, tls-cert-file,
     // tls-key-file.
     static TlsSettings daemon();
     // Sets the value of `key`, one of `keys`; false when it is a fingerprint that is not one.

@@ -1,4 +1,4 @@
-#include "pjlink/PjlinkOptions.h"
+#include "bridge/BridgeOptions.h"
 
 #include "link/settings/PortValues.h"
 #include "link/settings/ProfileName.h"
@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
-namespace trv::pjlink {
+namespace trv::bridge {
 namespace {
 
 struct Key {
@@ -30,9 +30,9 @@ constexpr Key kKeys[] = {
     {"baud", "BAUD",
      "line speed, 9600 or 19200 (default: for COMn the speed the panel stored, else 19200)"},
     {"address", "ADDRESS", "unit address: single or a unit number 1 to 4 (default single)"},
-    {"listen", "HOST:PORT",
+    {"pjlink-listen", "HOST:PORT",
      "where to listen for PJLink clients (default 0.0.0.0:4352; "
-     "[::]:4352 for IPv6 and IPv4; port 0 picks a free one)"},
+     "[::]:4352 for IPv6 and IPv4; port 0 picks a free one; none: no PJLink)"},
     {"name", "NAME", "the name answered to NAME ? (default TRV-M5400)"},
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
@@ -43,7 +43,11 @@ constexpr Key kKeys[] = {
      "COMn through the port map of trv-panel --profile NAME (default: the default one)"},
 };
 
-bool parseListen(const QString& text, PjlinkOptions& options) {
+bool parseListen(const QString& text, BridgeOptions::Listen& listen) {
+    if (text == QLatin1String("none")) {
+        listen = BridgeOptions::Listen{false, QHostAddress(), 0, text};
+        return true;
+    }
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return false;
@@ -58,14 +62,12 @@ bool parseListen(const QString& text, PjlinkOptions& options) {
     // "::" takes IPv4 clients as well, where the system allows it.
     if (address == QHostAddress(QHostAddress::AnyIPv6))
         address = QHostAddress(QHostAddress::Any);
-    options.listenHost = address;
-    options.listenPort = quint16(port);
-    options.listenText = text;
+    listen = BridgeOptions::Listen{true, address, quint16(port), text};
     return true;
 }
 
 // Applies one setting, from either source; false with `error` when the value is bad.
-bool apply(const QString& key, const QString& value, PjlinkOptions& options, QString& error) {
+bool apply(const QString& key, const QString& value, BridgeOptions& options, QString& error) {
     const auto bad = [&](const QString& why = {}) {
         error = QStringLiteral("bad value for %1: \"%2\"%3")
                     .arg(key, value, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
@@ -93,9 +95,9 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
             options.address = QStringLiteral("A00") + value;
         else
             return bad(QStringLiteral("single, all or 1 to 4"));
-    } else if (key == QLatin1String("listen")) {
-        if (!parseListen(value.trimmed(), options))
-            return bad(QStringLiteral("HOST:PORT with an IP address"));
+    } else if (key == QLatin1String("pjlink-listen")) {
+        if (!parseListen(value.trimmed(), options.pjlinkListen))
+            return bad(QStringLiteral("HOST:PORT with an IP address, or none"));
     } else if (key == QLatin1String("name")) {
         // PJLink names are at most 64 characters of printable ASCII.
         if (value.size() > 64 || std::any_of(value.begin(), value.end(), [](QChar c) {
@@ -115,7 +117,7 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         options.passwordFile = value;
     } else if (key == QLatin1String("inputs")) {
         std::string why;
-        auto inputs = InputMap::parse(value.toStdString(), why);
+        auto inputs = pjlink::InputMap::parse(value.toStdString(), why);
         if (!inputs)
             return bad(QString::fromStdString(why));
         options.inputs = *inputs;
@@ -133,7 +135,7 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
         options.maxPerAddress = n;
     } else if (key.startsWith(QLatin1String("tls-"))) {
         if (!options.tls.keys.contains(key)) {
-            error = QStringLiteral("unknown key: %1").arg(key);
+            error = QStringLiteral("unknown key \"%1\"").arg(key);
             return false;
         }
         if (!options.tls.set(key, value.trimmed()))
@@ -142,8 +144,11 @@ bool apply(const QString& key, const QString& value, PjlinkOptions& options, QSt
     } else if (key == QLatin1String("verbose")) {
         options.verbose = value == QLatin1String("true") || value == QLatin1String("1") ||
                           value == QLatin1String("yes");
+    } else if (key == QLatin1String("listen")) {
+        error = QStringLiteral("unknown key \"listen\" (it is now \"pjlink-listen\")");
+        return false;
     } else {
-        error = QStringLiteral("unknown key: %1").arg(key);
+        error = QStringLiteral("unknown key \"%1\"").arg(key);
         return false;
     }
     return true;
@@ -169,16 +174,24 @@ QString unreadable(const QString& path, qint64 limit) {
 
 } // namespace
 
-std::optional<int> PjlinkOptions::comPort(const QString& port) {
+QString BridgeOptions::hostPort(const QHostAddress& host, quint16 port) {
+    // Every address, IPv6 and IPv4 alike, is "::" to a socket, though Qt writes it "0.0.0.0".
+    const QString address =
+        host == QHostAddress(QHostAddress::Any) ? QStringLiteral("::") : host.toString();
+    return (address.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(address) : address) +
+           QLatin1Char(':') + QString::number(port);
+}
+
+std::optional<int> BridgeOptions::comPort(const QString& port) {
     const std::optional<int> n = comPortNumber(port);
     if (n && *n >= 1 && *n <= 15)
         return n;
     return std::nullopt;
 }
 
-QString PjlinkOptions::usage() {
+QString BridgeOptions::usage() {
     QString text = QStringLiteral(
-        "Usage: trv-pjlink [options]\n"
+        "Usage: trv-bridge [options]\n"
         "Serves a TRV-M5400 projector on its RS-232C line to PJLink Class 1 clients.\n\n"
         "Options (each also a key of the configuration file, without the dashes):\n"
         "  --config FILE          read the settings from FILE (INI); options given here win\n");
@@ -190,12 +203,13 @@ QString PjlinkOptions::usage() {
     text += QStringLiteral(
         "  --verbose              log every request and every exchange on the line\n"
         "  --help, --version\n\n"
-        "The first line on standard output is the address it listens on. Logs go to standard\n"
-        "error. SIGHUP rereads the configuration file; SIGTERM ends cleanly.\n");
+        "At start it prints one line per front end on standard output: \"pjlink HOST:PORT\",\n"
+        "the address and port it listens on. Logs go to standard error. SIGHUP rereads the\n"
+        "configuration file; SIGTERM ends cleanly.\n");
     return text;
 }
 
-std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, QString& error) {
+std::optional<BridgeOptions> BridgeOptions::parse(const QStringList& arguments, QString& error) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption config(QStringLiteral("config"), QString(), QStringLiteral("FILE"));
@@ -206,17 +220,20 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
     for (const Key& key : kKeys)
         parser.addOption(
             QCommandLineOption(QLatin1String(key.name), QString(), QLatin1String(key.valueName)));
-    if (!parser.parse(QStringList{QStringLiteral("trv-pjlink")} + arguments)) {
+    if (!parser.parse(QStringList{QStringLiteral("trv-bridge")} + arguments)) {
         error = parser.errorText();
+        if (parser.unknownOptionNames().contains(QStringLiteral("listen")) &&
+            error.endsWith(QLatin1Char('.')))
+            error.insert(error.size() - 1, QStringLiteral(" (it is now --pjlink-listen)"));
         return std::nullopt;
     }
     if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments()[0]);
         return std::nullopt;
     }
-    PjlinkOptions options;
+    BridgeOptions options;
     std::string ignored;
-    options.inputs = *InputMap::parse(InputMap::kDefault, ignored);
+    options.inputs = *pjlink::InputMap::parse(pjlink::InputMap::kDefault, ignored);
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
     if (options.help || options.version)
@@ -264,7 +281,7 @@ std::optional<PjlinkOptions> PjlinkOptions::parse(const QStringList& arguments, 
     return options;
 }
 
-std::optional<QString> PjlinkOptions::readPassword(QString& error, QString& warning) const {
+std::optional<QString> BridgeOptions::readPassword(QString& error, QString& warning) const {
     if (passwordFile.isEmpty())
         return QString();
     if (const QString why = unreadable(passwordFile, 4096); !why.isEmpty()) {
@@ -290,4 +307,4 @@ std::optional<QString> PjlinkOptions::readPassword(QString& error, QString& warn
     return password;
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge

@@ -1,10 +1,10 @@
-#include "pjlink/PjlinkMapping.h"
+#include "bridge/pjlink/PjlinkMapping.h"
 
 #include "link/ReplyValue.h"
 
 #include <algorithm>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 ProjectorStatus::Power powerOf(ReplyValue::Power power) {
@@ -143,4 +143,4 @@ std::string InputMap::list() const {
     return out;
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 // One PJLink request line as read from a client, or why it cannot be served, and the reply
 // line that answers it.
@@ -55,4 +55,4 @@ struct PjlinkRequest {
     std::string reply(std::string_view value) const { return format(classDigit, command, value); }
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,9 +1,9 @@
-#include "pjlink/DeviceWatch.h"
+#include "bridge/DeviceWatch.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-namespace trv::pjlink {
+namespace trv::bridge {
 
 DeviceWatch::DeviceWatch(QString path, QObject* parent)
     : QObject(parent), path_(QFileInfo(path).absoluteFilePath()) {
@@ -32,4 +32,4 @@ void DeviceWatch::watchNearest() {
     watched_ = watcher_.addPath(folder) ? folder : QString();
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge

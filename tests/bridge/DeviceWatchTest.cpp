@@ -1,5 +1,5 @@
 // Watching for a device path to appear, on real folders.
-#include "pjlink/DeviceWatch.h"
+#include "bridge/DeviceWatch.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace trv::pjlink {
+namespace trv::bridge {
 namespace {
 
 TEST(DeviceWatch, SeesThePathAppearWhateverOfItsFoldersCameAndWentWithIt) {
@@ -49,4 +49,4 @@ TEST(DeviceWatch, SeesThePathAppearWhateverOfItsFoldersCameAndWentWithIt) {
 }
 
 } // namespace
-} // namespace trv::pjlink
+} // namespace trv::bridge

@@ -11,7 +11,7 @@ namespace trv::listen {
 class ListenGuard;
 }
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 class PjlinkConnection;
 class ProjectorService;
@@ -82,4 +82,4 @@ private:
     bool closing_ = false;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,7 +1,7 @@
-#include "pjlink/PjlinkServer.h"
+#include "bridge/pjlink/PjlinkServer.h"
+#include "bridge/pjlink/PjlinkConnection.h"
+#include "bridge/pjlink/ProjectorService.h"
 #include "listen/ListenGuard.h"
-#include "pjlink/PjlinkConnection.h"
-#include "pjlink/ProjectorService.h"
 #include "support/Fakes.h"
 #include "support/LoopbackServer.h"
 
@@ -18,7 +18,7 @@
 #include <memory>
 #include <set>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 // Answers "?" with "1" and a set with its parameter (so replies show which request they
@@ -578,4 +578,4 @@ TEST_F(PjlinkServerTest, CloseAllEndsEveryConnectionAndThePort) {
 }
 
 } // namespace
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,14 +1,14 @@
-#include "pjlink/PjlinkConnection.h"
+#include "bridge/pjlink/PjlinkConnection.h"
 
+#include "bridge/pjlink/ProjectorService.h"
 #include "listen/ListenGuard.h"
-#include "pjlink/ProjectorService.h"
 
 #include <QCryptographicHash>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 constexpr char kDenied[] = "PJLINK ERRA\r";
@@ -298,4 +298,4 @@ void PjlinkConnection::log(const QString& line, const QString& kind) const {
                        peer_.name + QStringLiteral(": ") + line);
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

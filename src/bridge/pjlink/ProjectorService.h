@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 // The projector as the network side sees it: one PJLink request in, one reply value out, as
 // soon as it is known.
@@ -19,4 +19,4 @@ public:
     virtual void request(const std::string& command, const std::string& parameter, Reply reply) = 0;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

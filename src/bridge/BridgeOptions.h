@@ -1,29 +1,35 @@
 #pragma once
 
+#include "bridge/pjlink/PjlinkMapping.h"
 #include "link/transport/TlsSettings.h"
-#include "pjlink/PjlinkMapping.h"
 
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-namespace trv::pjlink {
+namespace trv::bridge {
 
-// trv-pjlink's settings, from its command line and its configuration file, checked: anything
+// trv-bridge's settings, from its command line and its configuration file, checked: anything
 // here is safe to act on. The command line wins over the file.
-struct PjlinkOptions {
+struct BridgeOptions {
     QString configFile; // --config
     QString port;       // --port: COMn, a device path or a network address
     QString profile;    // --profile: whose port map COMn goes through; empty: the default
     int baud = 0;       // --baud: 9600 or 19200; 0: as stored for a COMn, else 19200
     QString address;    // --address as a unit address ("", "AFFF", "A001".."A004")
-    QHostAddress listenHost = QHostAddress::AnyIPv4;
-    quint16 listenPort = 4352;
-    QString listenText = QStringLiteral("0.0.0.0:4352");
+    // Where a front end listens; "none" turns it off.
+    struct Listen {
+        bool on = true;
+        QHostAddress host;
+        quint16 port = 0;
+        QString text; // as given, for the log
+    };
+    Listen pjlinkListen{true, QHostAddress(QHostAddress::AnyIPv4), 4352,
+                        QStringLiteral("0.0.0.0:4352")};
     QString name = QStringLiteral("TRV-M5400");
     QString passwordFile;
-    InputMap inputs;
+    pjlink::InputMap inputs;
     int cacheMs = 1000;
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)
     bool verbose = false;
@@ -33,14 +39,18 @@ struct PjlinkOptions {
     TlsSettings tls = TlsSettings::daemon();
 
     // Nothing, with `error` naming the bad value, when the settings are not usable.
-    static std::optional<PjlinkOptions> parse(const QStringList& arguments, QString& error);
+    static std::optional<BridgeOptions> parse(const QStringList& arguments, QString& error);
     static QString usage();
     // Reads the password file: nothing with `error` when it cannot be read; `warning` when
     // others may read it.
     std::optional<QString> readPassword(QString& error, QString& warning) const;
-    bool listensBeyondLoopback() const { return !listenHost.isLoopback(); }
+    bool listensBeyondLoopback() const {
+        return pjlinkListen.on && !pjlinkListen.host.isLoopback();
+    }
+    // "HOST:PORT" as a front end's line at start shows it, an IPv6 address in brackets.
+    static QString hostPort(const QHostAddress& host, quint16 port);
     // The COM number `port` names, 1 to 15; any other text is a device or an address.
     static std::optional<int> comPort(const QString& port);
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge

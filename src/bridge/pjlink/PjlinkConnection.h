@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pjlink/PjlinkRequest.h"
-#include "pjlink/PjlinkServer.h"
+#include "bridge/pjlink/PjlinkRequest.h"
+#include "bridge/pjlink/PjlinkServer.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -15,7 +15,7 @@ namespace trv::listen {
 class ListenGuard;
 }
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 class ProjectorService;
 
@@ -110,4 +110,4 @@ private:
     QTimer grace_;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,4 +1,4 @@
-// trv-pjlink as a control system meets it: the daemon against trv-sim on a pseudo-terminal,
+// trv-bridge as a control system meets it: the daemon against trv-sim on a pseudo-terminal,
 // and a PJLink client written here on a plain socket.
 #include "support/LoopbackServer.h"
 #include "support/Ser2net.h"
@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +23,7 @@
 namespace trv {
 namespace {
 
-class Pjlink : public ::testing::Test {
+class Bridge : public ::testing::Test {
 protected:
     void TearDown() override {
         for (QProcess* process : {&daemon_, &sim_}) {
@@ -39,24 +41,30 @@ protected:
                QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000) &&
                !sim_.readLine().isEmpty();
     }
-    // The daemon on the simulator's line; false when it did not say where it listens.
-    bool startDaemon(const QStringList& extra = {}, const QString& line = {}) {
+    // The daemon on the simulator's line; false when it did not say where PJLink clients go.
+    bool startDaemon(const QStringList& extra = {}, const QString& line = {},
+                     const QString& listen = QStringLiteral("127.0.0.1:0")) {
         daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-        daemon_.start(QStringLiteral(TRV_PJLINK_PATH),
-                      QStringList{"--port", line.isEmpty() ? link() : line, "--listen",
-                                  "127.0.0.1:0", "--cache-ms", "0"} +
+        daemon_.start(QStringLiteral(TRV_BRIDGE_PATH),
+                      QStringList{"--port", line.isEmpty() ? link() : line, "--pjlink-listen",
+                                  listen, "--cache-ms", "0"} +
                           extra);
         // Generous: under the sanitizers on a busy machine the daemon starts slowly.
         if (!daemon_.waitForStarted(15000) ||
             !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000))
             return false;
-        const QString address = QString::fromLatin1(daemon_.readLine().trimmed());
-        port_ = quint16(address.section(QLatin1Char(':'), -1).toUInt());
-        return port_ != 0;
+        // "pjlink HOST:PORT", an IPv6 host in brackets.
+        frontEnd_ = QString::fromLatin1(daemon_.readLine());
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^pjlink (\\[[0-9a-f:.]+\\]|[0-9.]+):([0-9]+)\n$"))
+                .match(frontEnd_);
+        host_ = QHostAddress(match.captured(1).remove(u'[').remove(u']'));
+        port_ = quint16(match.captured(2).toUInt());
+        return match.hasMatch() && port_ != 0;
     }
     // Connects and returns the greeting.
     QByteArray connectClient(QTcpSocket& socket) {
-        socket.connectToHost(QHostAddress::LocalHost, port_);
+        socket.connectToHost(host_, port_);
         if (!socket.waitForConnected(5000))
             return "(no connection)";
         return line(socket);
@@ -82,6 +90,8 @@ protected:
 
     QTemporaryDir dir_;
     QProcess sim_, daemon_;
+    QString frontEnd_; // the daemon's first line
+    QHostAddress host_;
     quint16 port_ = 0;
 };
 
@@ -89,7 +99,7 @@ protected:
     if (!startSim() || !startDaemon(__VA_ARGS__))                                                  \
     GTEST_SKIP() << "pseudo-terminals, the simulator or the daemon are unavailable here"
 
-TEST_F(Pjlink, EveryClassOneCommandThroughAPowerCycle) {
+TEST_F(Bridge, EveryClassOneCommandThroughAPowerCycle) {
     START();
     QTcpSocket client;
     ASSERT_EQ(connectClient(client), "PJLINK 0\r");
@@ -124,7 +134,7 @@ TEST_F(Pjlink, EveryClassOneCommandThroughAPowerCycle) {
         EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
 }
 
-TEST_F(Pjlink, RequestsSentAheadAreAnsweredInOrder) {
+TEST_F(Bridge, RequestsSentAheadAreAnsweredInOrder) {
     START();
     QTcpSocket client;
     ASSERT_EQ(connectClient(client), "PJLINK 0\r");
@@ -136,7 +146,7 @@ TEST_F(Pjlink, RequestsSentAheadAreAnsweredInOrder) {
     EXPECT_EQ(line(client), "%1INF1=ZEKO\r");
 }
 
-TEST_F(Pjlink, PasswordProtectedDaemonWantsTheDigestInFront) {
+TEST_F(Bridge, PasswordProtectedDaemonWantsTheDigestInFront) {
     QFile secret(dir_.path() + QStringLiteral("/secret"));
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("JBMIAProjectorLink\n");
@@ -163,7 +173,7 @@ TEST_F(Pjlink, PasswordProtectedDaemonWantsTheDigestInFront) {
     }
 }
 
-TEST_F(Pjlink, LostLineAnswersFailureUntilItIsBack) {
+TEST_F(Bridge, LostLineAnswersFailureUntilItIsBack) {
     START();
     QTcpSocket client;
     ASSERT_EQ(connectClient(client), "PJLINK 0\r");
@@ -180,7 +190,7 @@ TEST_F(Pjlink, LostLineAnswersFailureUntilItIsBack) {
 }
 
 // What the status read says of faults, and a projector that never answers.
-TEST_F(Pjlink, FaultsAndSilenceAsPjlinkSaysThem) {
+TEST_F(Bridge, FaultsAndSilenceAsPjlinkSaysThem) {
     const struct {
         const char* option;
         const char* value;
@@ -204,7 +214,7 @@ TEST_F(Pjlink, FaultsAndSilenceAsPjlinkSaysThem) {
     }
 }
 
-TEST_F(Pjlink, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
+TEST_F(Bridge, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
     START();
     QTcpSocket client;
     ASSERT_EQ(connectClient(client), "PJLINK 0\r");
@@ -217,20 +227,71 @@ TEST_F(Pjlink, EndsCleanlyOnSigtermAndRefusesUnusableSettings) {
     for (const QStringList& bad : {QStringList{"--port", link(), "--address", "all"},
                                    QStringList{"--port", "udp://127.0.0.1:4001"},
                                    QStringList{"--port", link(), "--inputs", "1=11,2=11"},
-                                   QStringList{"--listen", "127.0.0.1:0"}}) {
+                                   QStringList{"--pjlink-listen", "127.0.0.1:0"}}) {
         QProcess refused;
-        refused.start(QStringLiteral(TRV_PJLINK_PATH), bad);
+        refused.start(QStringLiteral(TRV_BRIDGE_PATH), bad);
         ASSERT_TRUE(refused.waitForFinished(5000));
         EXPECT_EQ(refused.exitCode(), 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.readAllStandardOutput().isEmpty()); // no address: it never listened
     }
 }
 
-TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
+// One line per front end on standard output as it starts, with the address and port it got.
+TEST_F(Bridge, SaysWhereEachFrontEndListens) {
+    const struct {
+        const char* listen;
+        const char* line; // a pattern; nothing when no front end listens
+    } rows[] = {
+        {"127.0.0.1:0", "^pjlink 127\\.0\\.0\\.1:[1-9][0-9]*\n$"},
+        {"[::1]:0", "^pjlink \\[::1\\]:[1-9][0-9]*\n$"},
+        {"none", nullptr},
+    };
+    if (!startSim())
+        GTEST_SKIP() << "pseudo-terminals or the simulator are unavailable here";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.listen);
+        if (row.line) {
+            if (QString::fromLatin1(row.listen).contains(u'[') &&
+                !QTcpServer().listen(QHostAddress::LocalHostIPv6))
+                continue; // no IPv6 loopback here
+            ASSERT_TRUE(startDaemon({}, {}, QString::fromLatin1(row.listen)))
+                << frontEnd_.toStdString();
+            EXPECT_TRUE(
+                QRegularExpression(QString::fromLatin1(row.line)).match(frontEnd_).hasMatch())
+                << frontEnd_.toStdString();
+            QTcpSocket client;
+            EXPECT_EQ(connectClient(client), "PJLINK 0\r");
+            EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
+        } else {
+            // No front end, and the line is opened all the same.
+            daemon_.start(QStringLiteral(TRV_BRIDGE_PATH),
+                          QStringList{"--port", link(), "--pjlink-listen", row.listen});
+            QByteArray log;
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] {
+                    log += daemon_.readAllStandardError();
+                    return log.contains("line open");
+                },
+                15000))
+                << log.toStdString();
+            EXPECT_EQ(daemon_.state(), QProcess::Running);
+        }
+        daemon_.terminate();
+        ASSERT_TRUE(daemon_.waitForFinished(5000));
+        EXPECT_EQ(daemon_.exitCode(), 0);
+        EXPECT_EQ(daemon_.readAllStandardOutput(), "") << "one line per front end";
+    }
+}
+
+TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
     QFile config(dir_.path() + QStringLiteral("/room.conf"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
     config.write("port=COM99\n");
     config.close();
+    QFile old(dir_.path() + QStringLiteral("/old.conf"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("listen=0.0.0.0:4352\n");
+    old.close();
     const struct {
         QStringList arguments;
         QByteArray said;
@@ -247,11 +308,15 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
          "cannot read the password file /dev/null: not a regular file"},
         {{"--port", link(), "--max-per-address", "0"},
          "bad value for --max-per-address: \"0\" (1 to 64)"},
+        {{"--port", link(), "--config", old.fileName()},
+         ": unknown key \"listen\" (it is now \"pjlink-listen\")"},
+        {{"--port", link(), "--listen", "0.0.0.0:4352"},
+         "Unknown option 'listen' (it is now --pjlink-listen)."},
     };
     for (const auto& row : rows) {
         const std::string given = row.arguments.join(u' ').toStdString();
         QProcess refused;
-        refused.start(QStringLiteral(TRV_PJLINK_PATH), row.arguments);
+        refused.start(QStringLiteral(TRV_BRIDGE_PATH), row.arguments);
         ASSERT_TRUE(refused.waitForFinished(5000)) << given;
         EXPECT_EQ(refused.exitCode(), 2) << given;
         const QByteArray said = refused.readAllStandardError();
@@ -270,10 +335,10 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
             GTEST_SKIP() << "setpriv is missing, so the test cannot drop root's privileges";
         refused.start(QStringLiteral("setpriv"),
                       QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                  QStringLiteral(TRV_PJLINK_PATH)} +
+                                  QStringLiteral(TRV_BRIDGE_PATH)} +
                           arguments);
     } else {
-        refused.start(QStringLiteral(TRV_PJLINK_PATH), arguments);
+        refused.start(QStringLiteral(TRV_BRIDGE_PATH), arguments);
     }
     ASSERT_TRUE(refused.waitForFinished(5000));
     EXPECT_EQ(refused.exitCode(), 2);
@@ -282,7 +347,7 @@ TEST_F(Pjlink, UnusableSettingsAreRefusedWithTheirReason) {
 }
 
 // The speed the daemon sets on the line, read back from the pseudo-terminal.
-TEST_F(Pjlink, LineSpeedIsGivenOrStoredOr19200) {
+TEST_F(Bridge, LineSpeedIsGivenOrStoredOr19200) {
     if (!startSim())
         GTEST_SKIP() << "pseudo-terminals or the simulator are unavailable here";
     const QString settings = dir_.path() + QStringLiteral("/ZEKO/ZEKO.conf");
@@ -327,7 +392,7 @@ TEST_F(Pjlink, LineSpeedIsGivenOrStoredOr19200) {
 
 // Resets, one greedy address and a password guesser at once: everyone else is still served,
 // and the log stays short.
-TEST_F(Pjlink, HostileClientsLeaveEveryoneElseServedAndTheLogShort) {
+TEST_F(Bridge, HostileClientsLeaveEveryoneElseServedAndTheLogShort) {
     QFile secret(dir_.path() + QStringLiteral("/secret"));
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("room12\n");
@@ -391,7 +456,7 @@ TEST_F(Pjlink, HostileClientsLeaveEveryoneElseServedAndTheLogShort) {
     }
 }
 
-TEST_F(Pjlink, HangUpSignalRereadsTheConfigurationOrKeepsItWhenItIsBad) {
+TEST_F(Bridge, HangUpSignalRereadsTheConfigurationOrKeepsItWhenItIsBad) {
     QFile config(dir_.path() + QStringLiteral("/room12.conf"));
     const auto write = [&](const QByteArray& text) {
         ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -415,7 +480,7 @@ TEST_F(Pjlink, HangUpSignalRereadsTheConfigurationOrKeepsItWhenItIsBad) {
     }
 }
 
-TEST_F(Pjlink, ThroughAnRfc2217DeviceServer) {
+TEST_F(Bridge, ThroughAnRfc2217DeviceServer) {
     testing::Ser2net server;
     if (!startSim() || !server.start(dir_.path(), link(), QStringLiteral("telnet(rfc2217),")) ||
         !startDaemon({}, QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port())))
@@ -428,7 +493,7 @@ TEST_F(Pjlink, ThroughAnRfc2217DeviceServer) {
     EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=3\r");
 }
 
-TEST_F(Pjlink, ThroughAnRfc2217sDeviceServerAndNotPastABadCertificate) {
+TEST_F(Bridge, ThroughAnRfc2217sDeviceServerAndNotPastABadCertificate) {
     testing::Ser2net server;
     testing::TestCertificates certificates;
     const auto ssl = [&](const char* name) {

@@ -1,8 +1,8 @@
-#include "pjlink/PjlinkRequest.h"
+#include "bridge/pjlink/PjlinkRequest.h"
 
 #include <algorithm>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -104,4 +104,4 @@ std::string PjlinkRequest::format(char classDigit, std::string_view command,
     return line;
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

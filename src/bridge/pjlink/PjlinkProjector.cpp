@@ -1,6 +1,6 @@
-#include "pjlink/PjlinkProjector.h"
+#include "bridge/pjlink/PjlinkProjector.h"
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 const std::string kOk = "OK";
@@ -336,4 +336,4 @@ void PjlinkProjector::finish(std::optional<std::string> reply) {
         nextSoon();
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,14 +1,14 @@
-#include "pjlink/PjlinkServer.h"
+#include "bridge/pjlink/PjlinkServer.h"
 
+#include "bridge/pjlink/PjlinkConnection.h"
 #include "link/clock/Clock.h"
 #include "listen/AddressKey.h"
 #include "listen/ListenGuard.h"
-#include "pjlink/PjlinkConnection.h"
 
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 listen::ConnectionBook::Limits limitsOf(const PjlinkServer::Options& options) {
@@ -151,4 +151,4 @@ void PjlinkServer::finished(PjlinkConnection* connection) {
         emit closed();
 }
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

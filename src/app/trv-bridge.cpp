@@ -1,13 +1,13 @@
+#include "bridge/BridgeOptions.h"
+#include "bridge/DeviceWatch.h"
+#include "bridge/pjlink/PjlinkProjector.h"
+#include "bridge/pjlink/PjlinkServer.h"
 #include "link/clock/QtClock.h"
 #include "link/settings/PortValues.h"
 #include "link/settings/QtSettingsStore.h"
 #include "link/settings/StartupSettings.h"
 #include "link/transport/DevicePort.h"
 #include "listen/ListenGuard.h"
-#include "pjlink/DeviceWatch.h"
-#include "pjlink/PjlinkOptions.h"
-#include "pjlink/PjlinkProjector.h"
-#include "pjlink/PjlinkServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -21,7 +21,8 @@
 
 namespace {
 
-using trv::pjlink::PjlinkOptions;
+using trv::bridge::BridgeOptions;
+namespace pjlink = trv::bridge::pjlink;
 
 int signalPipe[2] = {-1, -1};
 
@@ -32,12 +33,12 @@ void onSignal(int number) {
 }
 
 void logLine(const QString& line) {
-    std::fprintf(stderr, "trv-pjlink: %s\n", qPrintable(line));
+    std::fprintf(stderr, "trv-bridge: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
 
-trv::pjlink::PjlinkProjector::Settings projectorSettings(const PjlinkOptions& options) {
-    trv::pjlink::PjlinkProjector::Settings settings;
+pjlink::PjlinkProjector::Settings projectorSettings(const BridgeOptions& options) {
+    pjlink::PjlinkProjector::Settings settings;
     settings.name = options.name.toStdString();
     settings.inputs = options.inputs;
     settings.cacheMs = options.cacheMs;
@@ -45,7 +46,7 @@ trv::pjlink::PjlinkProjector::Settings projectorSettings(const PjlinkOptions& op
 }
 
 // The password, or nothing when the options name a file that cannot be used.
-std::optional<QString> password(const PjlinkOptions& options) {
+std::optional<QString> password(const BridgeOptions& options) {
     QString error, warning;
     const std::optional<QString> password = options.readPassword(error, warning);
     if (!warning.isEmpty())
@@ -55,7 +56,7 @@ std::optional<QString> password(const PjlinkOptions& options) {
     else if (password->isEmpty() && options.listensBeyondLoopback())
         logLine(QStringLiteral("notice: listening on %1 without a password: anyone who reaches it "
                                "can switch the projector")
-                    .arg(options.listenText));
+                    .arg(options.pjlinkListen.text));
     return password;
 }
 
@@ -63,20 +64,20 @@ std::optional<QString> password(const PjlinkOptions& options) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("trv-pjlink"));
+    QCoreApplication::setApplicationName(QStringLiteral("trv-bridge"));
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     QString error;
-    std::optional<PjlinkOptions> options = PjlinkOptions::parse(arguments, error);
+    std::optional<BridgeOptions> options = BridgeOptions::parse(arguments, error);
     if (!options) {
-        std::fprintf(stderr, "trv-pjlink: %s\nTry 'trv-pjlink --help'.\n", qPrintable(error));
+        std::fprintf(stderr, "trv-bridge: %s\nTry 'trv-bridge --help'.\n", qPrintable(error));
         return 2;
     }
     if (options->help) {
-        std::fputs(qPrintable(PjlinkOptions::usage()), stdout);
+        std::fputs(qPrintable(BridgeOptions::usage()), stdout);
         return 0;
     }
     if (options->version) {
-        std::printf("trv-pjlink %s\n", TRV_VERSION);
+        std::printf("trv-bridge %s\n", TRV_VERSION);
         return 0;
     }
     std::optional<QString> secret = password(*options);
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
     // The line: COM n through the same port map as the panel, or a device or address.
     trv::QtSettingsStore store(options->profile);
     trv::DevicePort port{trv::PortMap(&store)};
-    const std::optional<int> comPort = PjlinkOptions::comPort(options->port);
+    const std::optional<int> comPort = BridgeOptions::comPort(options->port);
     if (comPort)
         port.setPortNumber(*comPort);
     else
@@ -99,40 +100,43 @@ int main(int argc, char** argv) {
     port.setTls(options->tls);
     port.setSettings(trv::lineSettingsFor(baudCode));
     trv::QtClock clock;
-    trv::pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
+    pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
     projector.setUnitAddress(options->address.toStdString());
     projector.setVerbose(options->verbose);
     // A local device that comes back is opened at once, not at the next try.
     const trv::PortTarget target =
         comPort ? trv::PortMap(&store).targetFor(*comPort) : trv::PortTarget::parse(options->port);
-    std::unique_ptr<trv::pjlink::DeviceWatch> watch;
+    std::unique_ptr<trv::bridge::DeviceWatch> watch;
     if (target.kind == trv::PortTarget::Kind::Device) {
-        watch = std::make_unique<trv::pjlink::DeviceWatch>(target.path);
-        QObject::connect(watch.get(), &trv::pjlink::DeviceWatch::appeared, &projector,
-                         &trv::pjlink::PjlinkProjector::deviceAppeared);
+        watch = std::make_unique<trv::bridge::DeviceWatch>(target.path);
+        QObject::connect(watch.get(), &trv::bridge::DeviceWatch::appeared, &projector,
+                         &pjlink::PjlinkProjector::deviceAppeared);
     }
 
-    trv::pjlink::PjlinkServer::Options serverOptions;
+    pjlink::PjlinkServer::Options serverOptions;
     serverOptions.password = *secret;
     serverOptions.verbose = options->verbose;
     serverOptions.maxPerAddress = options->maxPerAddress;
     // One set of rules for every listener: the back-off after failed logins, the summarised log.
     trv::listen::ListenGuard guard(clock, logLine);
     guard.log().setVerbose(options->verbose);
-    trv::pjlink::PjlinkServer server(projector, guard, serverOptions);
-    if (!server.listen(options->listenHost, options->listenPort, error)) {
-        logLine(QStringLiteral("cannot listen on %1: %2").arg(options->listenText, error));
-        return 1;
+    // The front ends, each on its own listen key; one turned off is not made at all.
+    std::unique_ptr<pjlink::PjlinkServer> server;
+    if (options->pjlinkListen.on) {
+        server = std::make_unique<pjlink::PjlinkServer>(projector, guard, serverOptions);
+        if (!server->listen(options->pjlinkListen.host, options->pjlinkListen.port, error)) {
+            logLine(
+                QStringLiteral("cannot listen on %1: %2").arg(options->pjlinkListen.text, error));
+            return 1;
+        }
+        const QString address = BridgeOptions::hostPort(server->address(), server->port());
+        std::printf("pjlink %s\n", qPrintable(address));
+        std::fflush(stdout);
+        logLine(QStringLiteral("listening on %1 (PJLink) for %2").arg(address, options->port));
+    } else {
+        logLine(QStringLiteral("no PJLink clients served (pjlink-listen none); driving %1")
+                    .arg(options->port));
     }
-    const QString host = options->listenHost.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(options->listenHost.toString())
-                             : options->listenHost.toString();
-    std::printf("%s:%u\n", qPrintable(host), unsigned(server.port()));
-    std::fflush(stdout);
-    logLine(QStringLiteral("listening on %1:%2 for %3")
-                .arg(host)
-                .arg(server.port())
-                .arg(options->port));
     // Signals are taken from here on, so one that comes while the line opens ends us cleanly.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         logLine(QStringLiteral("cannot watch for signals"));
@@ -146,14 +150,18 @@ int main(int argc, char** argv) {
         if (number != SIGHUP) {
             // Replies on their way go out first; a client that takes none is not waited for.
             logLine(QStringLiteral("ending"));
-            QObject::connect(&server, &trv::pjlink::PjlinkServer::closed, &app,
+            if (!server) {
+                QCoreApplication::quit();
+                return;
+            }
+            QObject::connect(server.get(), &pjlink::PjlinkServer::closed, &app,
                              &QCoreApplication::quit);
             QTimer::singleShot(2000, &app, &QCoreApplication::quit);
-            server.closeAll();
+            server->closeAll();
             return;
         }
         // Rereads the file; what the command line said still wins.
-        std::optional<PjlinkOptions> reread = PjlinkOptions::parse(arguments, error);
+        std::optional<BridgeOptions> reread = BridgeOptions::parse(arguments, error);
         std::optional<QString> newSecret = reread ? password(*reread) : std::nullopt;
         if (!reread || !newSecret) {
             logLine(QStringLiteral("configuration not reread: %1").arg(error));
@@ -166,7 +174,8 @@ int main(int argc, char** argv) {
         serverOptions.password = *newSecret;
         serverOptions.verbose = reread->verbose;
         serverOptions.maxPerAddress = reread->maxPerAddress;
-        server.setOptions(serverOptions);
+        if (server)
+            server->setOptions(serverOptions);
         guard.log().setVerbose(reread->verbose);
         logLine(QStringLiteral("configuration reread (the port and the listening address change "
                                "with a restart)"));

@@ -1,8 +1,8 @@
-#include "pjlink/PjlinkRequest.h"
+#include "bridge/pjlink/PjlinkRequest.h"
 
 #include <gtest/gtest.h>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 using Kind = PjlinkRequest::Kind;
@@ -121,4 +121,4 @@ TEST(PjlinkRequest, SplitsAtEitherLineEndAndKeepsLongLinesBounded) {
 }
 
 } // namespace
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

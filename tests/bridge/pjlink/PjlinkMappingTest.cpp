@@ -1,8 +1,8 @@
-#include "pjlink/PjlinkMapping.h"
+#include "bridge/pjlink/PjlinkMapping.h"
 
 #include <gtest/gtest.h>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 TEST(PjlinkMapping, StatusReadsBecomePowerAndErrorStatus) {
@@ -65,4 +65,4 @@ TEST(PjlinkMapping, InputMapListsWhatCanBeSelected) {
 }
 
 } // namespace
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

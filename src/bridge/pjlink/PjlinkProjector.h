@@ -1,16 +1,16 @@
 #pragma once
 
+#include "bridge/pjlink/PjlinkMapping.h"
+#include "bridge/pjlink/ProjectorService.h"
 #include "link/ProjectorLink.h"
 #include "link/transport/SerialPort.h"
-#include "pjlink/PjlinkMapping.h"
-#include "pjlink/ProjectorService.h"
 
 #include <QObject>
 #include <deque>
 #include <functional>
 #include <optional>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 // The projector behind its line as a PJLink device: requests become exchanges on the line, one
 // at a time and in order, with the status read reused for a short while so that many pollers
@@ -100,4 +100,4 @@ private:
     bool opening_ = false;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

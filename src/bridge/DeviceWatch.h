@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-namespace trv::pjlink {
+namespace trv::bridge {
 
 // Tells when a device path appears: a USB adapter plugged in (its node, its
 // /dev/serial/by-id/ link, even that folder come and go with it), a pseudo-terminal's link
@@ -28,4 +28,4 @@ private:
     bool present_ = false;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge

@@ -1,11 +1,11 @@
 // The projector side of the daemon on a fake line and a hand-driven clock.
-#include "pjlink/PjlinkProjector.h"
+#include "bridge/pjlink/PjlinkProjector.h"
 #include "support/Fakes.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 namespace {
 
 class ProjectorSide : public ::testing::Test {
@@ -170,4 +170,4 @@ TEST_F(ProjectorSide, ALineThatIsBackIsOpenedByTheNextRequestOrWhenItsDeviceAppe
 }
 
 } // namespace
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

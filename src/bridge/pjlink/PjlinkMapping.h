@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace trv::pjlink {
+namespace trv::bridge::pjlink {
 
 // What the projector's status read says, in PJLink's terms.
 struct ProjectorStatus {
@@ -46,4 +46,4 @@ private:
     std::map<int, std::string> codes_;
 };
 
-} // namespace trv::pjlink
+} // namespace trv::bridge::pjlink

@@ -1,12 +1,14 @@
 #include "bridge/http/WebSocketHandOver.h"
 
+#include <QTimer>
+
 #include "bridge/http/HttpGate.h"
 
 #include <QWebSocket>
 
 namespace trv::http {
 
-std::unique_ptr<QWebSocket> WebSocketHandOver::take(const HttpGate& gate,
+std::unique_ptr<QWebSocket> WebSocketHandOver::take(HttpGate& gate,
                                                     std::unique_ptr<QWebSocket> socket) {
     if (!socket)
         return nullptr;
@@ -15,9 +17,14 @@ std::unique_ptr<QWebSocket> WebSocketHandOver::take(const HttpGate& gate,
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                   QStringLiteral("upgrade not allowed"));
     // The close frame is out once the event loop writes it; the socket goes with the
-    // connection.
+    // connection, or after a grace if the peer never closes, and with the gate at the latest.
     QWebSocket* closing = socket.release();
+    closing->setParent(&gate);
     QObject::connect(closing, &QWebSocket::disconnected, closing, &QObject::deleteLater);
+    QTimer::singleShot(kCloseGraceMs, closing, [closing] {
+        closing->abort();
+        closing->deleteLater();
+    });
     return nullptr;
 }
 

@@ -17,11 +17,12 @@ std::unique_ptr<QWebSocket> WebSocketHandOver::take(HttpGate& gate,
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                   QStringLiteral("upgrade not allowed"));
     // The close frame is out once the event loop writes it; the socket goes with the
-    // connection, or after a grace if the peer never closes, and with the gate at the latest.
+    // connection, or after the gate's close grace if the peer never closes, and with the gate at
+    // the latest.
     QWebSocket* closing = socket.release();
     closing->setParent(&gate);
     QObject::connect(closing, &QWebSocket::disconnected, closing, &QObject::deleteLater);
-    QTimer::singleShot(kCloseGraceMs, closing, [closing] {
+    QTimer::singleShot(gate.limits().closeGraceMs, closing, [closing] {
         closing->abort();
         closing->deleteLater();
     });

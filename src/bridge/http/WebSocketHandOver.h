@@ -13,8 +13,6 @@ class HttpGate;
 // closed at once as a policy violation (1008) before an event reaches it.
 class WebSocketHandOver {
 public:
-    // How long a refused WebSocket may take to close before it is cut.
-    static constexpr int kCloseGraceMs = 2000;
     // `socket`, or null once it has been closed.
     static std::unique_ptr<QWebSocket> take(HttpGate& gate, std::unique_ptr<QWebSocket> socket);
 };

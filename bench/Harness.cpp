@@ -6,12 +6,16 @@
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -63,6 +67,25 @@ int openRaw(const QByteArray& path) {
 }
 
 int openRawDevice() { return openRaw(qgetenv("ZEKO_COM9")); }
+
+int connectFrom(int host, quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + std::uint32_t(host));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
 
 void spin(int ms) {
     QEventLoop loop;

@@ -73,6 +73,10 @@ int openRaw(const QByteArray& path);
 // The device end of the pseudo-terminal (COM9).
 int openRawDevice();
 
+// A TCP connection from 127.0.0.`host` to 127.0.0.1:`port` without Nagle's delay, blocking;
+// -1 when it cannot be made.
+int connectFrom(int host, quint16 port);
+
 // Runs the event loop, sleeping between events, for `ms` milliseconds.
 void spin(int ms);
 double percentile(std::vector<double> v, double p);

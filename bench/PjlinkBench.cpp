@@ -1,214 +1,20 @@
 // The trv-bridge process in front of trv-sim, with PJLink clients on plain sockets on the
 // loopback: queries without the line, queries on the line, and 64 pollers from 64 addresses.
 #include "Benchmarks.h"
+#include "BridgeProcess.h"
 #include "Harness.h"
+#include "PjlinkClient.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <optional>
 #include <poll.h>
-#include <string_view>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace bench {
 namespace {
-
-// The line speed of the simulator and of the daemon, which paces every reply on the wire.
-constexpr int kBaud = 19200;
-
-// trv-sim on a pseudo-terminal and trv-bridge in front of it, each its own process, in a
-// temporary directory; both are stopped with the object.
-struct Bridge {
-    QTemporaryDir dir;
-    QProcess sim;
-    QProcess daemon;
-    QByteArray simOutput; // what trv-sim printed: its device, then with --trace each command
-    QString link = dir.path() + QStringLiteral("/projector");
-    quint16 port = 0;
-
-    static QString bin(const char* name) {
-        return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
-    }
-
-    bool startSim(bool trace) {
-        QStringList arguments{QStringLiteral("--link"), link, QStringLiteral("--baud"),
-                              QString::number(kBaud)};
-        if (trace)
-            arguments << QStringLiteral("--trace");
-        sim.setStandardErrorFile(dir.path() + QStringLiteral("/trv-sim.log"));
-        sim.start(bin("trv-sim"), arguments);
-        if (!sim.waitForStarted(5000))
-            return false;
-        while (!readSim().contains('\n')) {
-            if (!sim.waitForReadyRead(5000))
-                return false;
-        }
-        return true;
-    }
-
-    // Without `cacheMs` the daemon keeps its own default.
-    bool startDaemon(std::optional<int> cacheMs) {
-        QStringList arguments{QStringLiteral("--port"),          link,
-                              QStringLiteral("--baud"),          QString::number(kBaud),
-                              QStringLiteral("--pjlink-listen"), QStringLiteral("127.0.0.1:0")};
-        if (cacheMs)
-            arguments << QStringLiteral("--cache-ms") << QString::number(*cacheMs);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-        daemon.setProcessEnvironment(env);
-        daemon.setStandardErrorFile(dir.path() + QStringLiteral("/trv-bridge.log"));
-        daemon.start(bin("trv-bridge"), arguments);
-        if (!daemon.waitForStarted(5000))
-            return false;
-        while (!daemon.canReadLine()) {
-            if (!daemon.waitForReadyRead(5000))
-                return false;
-        }
-        const QByteArray line = daemon.readLine().trimmed(); // pjlink 127.0.0.1:PORT
-        const QByteArray prefix = "pjlink 127.0.0.1:";
-        if (!line.startsWith(prefix))
-            return false;
-        port = quint16(line.mid(prefix.size()).toUInt());
-        return port != 0;
-    }
-
-    const QByteArray& readSim() {
-        simOutput += sim.readAllStandardOutput();
-        return simOutput;
-    }
-
-    // Status reads the simulator has received so far.
-    int lineReads() { return int(readSim().split('\n').count("CR0")); }
-
-    // /proc/PID/status in kiB: VmRSS or VmHWM.
-    long memoryKiB(const char* key) const {
-        QFile file(QStringLiteral("/proc/%1/status").arg(daemon.processId()));
-        if (!file.open(QIODevice::ReadOnly))
-            return 0;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            if (line.startsWith(key))
-                return line.mid(int(std::strlen(key)) + 1).trimmed().split(' ').value(0).toLong();
-        }
-        return 0;
-    }
-
-    // utime + stime from /proc/PID/stat, in milliseconds.
-    double cpuMs() const {
-        QFile file(QStringLiteral("/proc/%1/stat").arg(daemon.processId()));
-        if (!file.open(QIODevice::ReadOnly))
-            return 0;
-        const QByteArray stat = file.readAll();
-        // The fields after the name in parentheses start with the third, the state.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            return 0;
-        const double ticks = double(fields[11].toLongLong() + fields[12].toLongLong());
-        return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-    }
-
-    // What the daemon logged beyond starting, opening the line and clients coming and going.
-    void reportLog() const {
-        QFile file(dir.path() + QStringLiteral("/trv-bridge.log"));
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            if (line.isEmpty() || line.contains("listening on") || line.contains("line open") ||
-                line.contains(": connected") || line.contains("closed: by the client") ||
-                line.contains("ending"))
-                continue;
-            std::fprintf(stderr, "trv-bench: the daemon logged: %s\n", line.constData());
-        }
-    }
-
-    ~Bridge() {
-        if (daemon.state() != QProcess::NotRunning) {
-            daemon.terminate();
-            daemon.waitForFinished(5000);
-        }
-        sim.terminate();
-        sim.waitForFinished(5000);
-    }
-};
-
-// A PJLink client on a plain socket, without a password, from 127.0.0.`host`.
-class PjlinkClient {
-public:
-    explicit PjlinkClient(quint16 port, int host = 1) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        source.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + std::uint32_t(host));
-        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-        const int one = 1;
-        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        greeting_ = line(5000);
-    }
-    ~PjlinkClient() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    PjlinkClient(const PjlinkClient&) = delete;
-    PjlinkClient& operator=(const PjlinkClient&) = delete;
-
-    bool ready() const { return fd_ >= 0 && greeting_ == "PJLINK 0"; }
-
-    // The reply to `request` without its carriage return; empty when none came in time.
-    std::string ask(std::string_view request, int timeoutMs = 5000) {
-        if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
-            return {};
-        return line(timeoutMs);
-    }
-
-private:
-    std::string line(int timeoutMs) {
-        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (const std::size_t end = buffer_.find('\r'); end != std::string::npos) {
-                std::string text = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return text;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            pollfd fd{fd_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&fd, 1, int(left.count())) <= 0)
-                return {};
-            char chunk[256];
-            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0)
-                return {};
-            buffer_.append(chunk, std::size_t(n));
-        }
-    }
-
-    int fd_ = -1;
-    std::string greeting_;
-    std::string buffer_;
-};
 
 // Round trips of `request`, `count` times, `gapMs` after each reply; a request without its
 // reply ends the series.
@@ -236,8 +42,8 @@ void pjlinkRow(const char* what, const std::vector<double>& samples, const char*
 
 // Queries answered without the line: the class, and the power with the status read cached.
 void pjlinkCached(int count) {
-    Bridge bridge;
-    if (!bridge.startSim(true) || !bridge.startDaemon(60000)) {
+    BridgeProcess bridge;
+    if (!bridge.startSim(true) || !bridge.startDaemon({.cacheMs = 60000})) {
         row("trv-bridge: CLSS ?", "trv-sim or trv-bridge unavailable", "");
         return;
     }
@@ -262,7 +68,7 @@ void pjlinkCached(int count) {
 
 // The status read straight on the simulator's device, as trv-bridge sends it.
 std::vector<double> directReads(int count) {
-    Bridge bridge;
+    BridgeProcess bridge;
     if (!bridge.startSim(false))
         return {};
     const int device = openRaw(bridge.link.toLocal8Bit());
@@ -292,8 +98,8 @@ std::vector<double> directReads(int count) {
 // daemon's own share is its round trip less the same read sent straight to the device.
 void pjlinkLine(int count) {
     const std::vector<double> direct = directReads(count);
-    Bridge bridge;
-    if (!bridge.startSim(false) || !bridge.startDaemon(0)) {
+    BridgeProcess bridge;
+    if (!bridge.startSim(false) || !bridge.startDaemon({.cacheMs = 0})) {
         row("trv-bridge: POWR ? on the line", "trv-sim or trv-bridge unavailable", "");
         return;
     }
@@ -329,8 +135,8 @@ void pjlinkLine(int count) {
 // 127.0.0.2 to 127.0.0.65, since the daemon takes only so many connections from one address.
 void pjlinkPollers(int seconds) {
     constexpr int kClients = 64;
-    Bridge bridge;
-    if (!bridge.startSim(true) || !bridge.startDaemon(std::nullopt)) {
+    BridgeProcess bridge;
+    if (!bridge.startSim(true) || !bridge.startDaemon({})) {
         row("trv-bridge: 64 pollers", "trv-sim or trv-bridge unavailable", "");
         return;
     }

@@ -23,6 +23,9 @@ void startBench(const char* self);
 void ctlBench();
 // trv-bridge in front of trv-sim with PJLink clients.
 void pjlinkBench(bool quick);
+// trv-bridge's web front end: the API's and the event socket's own share, 64 sockets beside
+// 64 PJLink pollers, and the panel page in chromium.
+void webBench(bool quick);
 
 // The child processes trv-bench starts from its own binary.
 int coldStartChild(int argc, char** argv);

@@ -1,8 +1,9 @@
 // Measures the panel's timing on this machine: click to the line, hold cadence on the wire, a
 // reception flood, the cost of one arrival against the buffer length, opening the command
-// console, the cold start, a trv-ctl run, and trv-bridge serving PJLink clients against trv-sim.
+// console, the cold start, a trv-ctl run, trv-bridge serving PJLink clients against trv-sim, and
+// its web front end.
 // Usage: trv-bench [--quick] [click] [hold] [flood [xcb|offscreen]] [record] [arrival] [console]
-//                  [start] [ctl] [pjlink]
+//                  [start] [ctl] [pjlink] [web]
 // Prints one table; see bench/README.md.
 #include "Benchmarks.h"
 #include "Harness.h"
@@ -55,5 +56,7 @@ int main(int argc, char** argv) {
         bench::ctlBench();
     if (wanted("pjlink"))
         bench::pjlinkBench(quick);
+    if (wanted("web"))
+        bench::webBench(quick);
     return 0;
 }

@@ -1,0 +1,400 @@
+// trv-bridge's web front end, the daemon its own process in front of the bench's own device on
+// a pseudo-terminal: POST /api/send against the exchange at the device, a reply's arrival to
+// the WebSocket event carrying it, 64 event sockets beside 64 PJLink pollers, and, with node and
+// chromium, the panel page's first paint and a hold pressed in it.
+#include "Benchmarks.h"
+#include "BridgeProcess.h"
+#include "EventClient.h"
+#include "Harness.h"
+#include "HttpClient.h"
+#include "PjlinkClient.h"
+#include "Socks5Relay.h"
+#include "StampedDevice.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace bench {
+namespace {
+
+constexpr int kPjlinkFirstHost = 2;  // PJLink pollers from 127.0.0.2 to .65
+constexpr int kEventsFirstHost = 66; // event sockets from 127.0.0.66 to .129
+constexpr int kClients = 64;
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// The daemon with PJLink and HTTP in front of `device`; false when it did not start or its
+// line did not come up.
+bool startOn(BridgeProcess& bridge, const StampedDevice& device,
+             std::optional<int> cacheMs = std::nullopt) {
+    if (!bridge.startDaemon(
+            {.cacheMs = cacheMs, .line = QString::fromLocal8Bit(device.path()), .http = true}))
+        return false;
+    HttpClient client(bridge.httpPort);
+    for (int i = 0; i < 50; ++i) {
+        const HttpClient::Reply reply = client.request("GET", "/api/status");
+        const QJsonObject status = QJsonDocument::fromJson(reply.body).object();
+        if (status.value(QLatin1String("line"))[QLatin1String("up")].toBool())
+            return true;
+        spin(100);
+    }
+    return false;
+}
+
+// Runs the event loop until `done`, at most `ms`; whether it came.
+template <typename Done> bool spinUntil(Done done, int ms) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= until)
+            return false;
+        spin(1);
+    }
+    return true;
+}
+
+void percentilesRow(const char* what, const std::vector<double>& samples, const char* target,
+                    const char* extra = "") {
+    char figure[96];
+    std::snprintf(figure, sizeof figure, "%.3f / %.3f ms%s", percentile(samples, 50),
+                  percentile(samples, 99), extra);
+    row(what, figure, target);
+}
+
+// POST /api/send of "CR0" from one kept-alive client, back to back; the daemon's own share is
+// each round trip less the time the device took from the command's carriage return to the end
+// of its reply.
+void webSend(int count) {
+    StampedDevice device;
+    BridgeProcess bridge;
+    if (!startOn(bridge, device)) {
+        row("web: POST /api/send", "trv-bridge or its line unavailable", "");
+        return;
+    }
+    HttpClient client(bridge.httpPort);
+    const QByteArray body = R"({"command":"CR0"})";
+    for (int i = 0; i < 20; ++i)
+        client.request("POST", "/api/send", body); // warm up
+    std::vector<double> trips, own, exchangeMs;
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::size_t before = device.count();
+        const auto t0 = Clock::now();
+        const HttpClient::Reply reply = client.request("POST", "/api/send", body);
+        const double trip = msSince(t0);
+        const QJsonObject result = QJsonDocument::fromJson(reply.body).object();
+        if (reply.status != 200 || !result.value(QLatin1String("replied")).toBool() ||
+            !device.waitFor(before + 1, 1000)) {
+            ++failed;
+            continue;
+        }
+        const StampedDevice::Exchange exchange = device.at(before);
+        const double atDevice = msBetween(exchange.arrived, exchange.finished);
+        trips.push_back(trip);
+        exchangeMs.push_back(atDevice);
+        own.push_back(trip - atDevice);
+    }
+    char extra[48];
+    std::snprintf(extra, sizeof extra, " (%zu, %d failed)", trips.size(), failed);
+    percentilesRow("web: POST /api/send CR0, round trip 50/99", trips, "", extra);
+    percentilesRow("  at the device, CR in to reply out: 50/99", exchangeMs, "");
+    percentilesRow("  own share beyond the exchange: 50th / 99th", own, "99th <= 2 ms");
+    bridge.reportLog();
+}
+
+// Whether an event carries the whole reply: its traffic line, or the displays with its
+// carriage return.
+bool carriesReply(const QJsonObject& message) {
+    const QString type = message.value(QLatin1String("type")).toString();
+    if (type == QLatin1String("traffic"))
+        return message.value(QLatin1String("dir")).toString() == QLatin1String("RX");
+    return type == QLatin1String("display") && message.value(QLatin1String("cr")).toBool() &&
+           !message.value(QLatin1String("rx")).toString().isEmpty();
+}
+
+// "CR0" sent on a page's socket, `count` times 20 ms apart; from the device's writing the end
+// of its reply to the first event carrying it on that socket. Paced: the reply comes a
+// character at a time at 19200 baud, as on a serial line.
+void webEvents(int count, bool paced) {
+    const char* what = paced ? "  the same, reply paced at 19200 baud: 50/99"
+                             : "web: reply written to its WebSocket event 50/99";
+    StampedDevice device;
+    device.setPaced(paced);
+    BridgeProcess bridge;
+    if (!startOn(bridge, device)) {
+        row(what, "trv-bridge or its line unavailable", "");
+        return;
+    }
+    EventClient client;
+    client.open(bridge.httpUrl);
+    if (!spinUntil([&] { return client.hasHello(); }, 5000)) {
+        row(what, "no hello on /api/events", "");
+        return;
+    }
+    std::optional<Clock::time_point> seen;
+    client.onMessage([&](const QJsonObject& message, Clock::time_point at) {
+        if (!seen && carriesReply(message))
+            seen = at;
+    });
+    const QJsonObject send{{QStringLiteral("type"), QStringLiteral("send")},
+                           {QStringLiteral("command"), QStringLiteral("CR0")}};
+    std::vector<double> samples;
+    int missed = 0;
+    for (int i = 0; i < count + 10; ++i) {
+        seen.reset();
+        const std::size_t before = device.count();
+        client.send(send);
+        if (!spinUntil([&] { return seen.has_value(); }, 2000) ||
+            !device.waitFor(before + 1, 1000)) {
+            ++missed;
+            continue;
+        }
+        if (i >= 10) // the first ten warm up
+            samples.push_back(msBetween(device.at(before).finished, *seen));
+        spin(20);
+    }
+    char extra[48];
+    std::snprintf(extra, sizeof extra, " (%zu, %d missed)", samples.size(), missed);
+    percentilesRow(what, samples, paced ? "" : "99th <= 5 ms", extra);
+    bridge.reportLog();
+}
+
+// 64 event sockets, each from an address of its own, taking what the daemon sends, and 64
+// PJLink clients asking for the power once a second as the pjlink part's pollers do, for
+// `seconds`: the daemon's time on a CPU over wall time and its peak resident memory.
+void webLoad(int seconds) {
+    StampedDevice device;
+    BridgeProcess bridge;
+    if (!startOn(bridge, device)) {
+        row("web: 64 sockets + 64 PJLink pollers", "trv-bridge or its line unavailable", "");
+        return;
+    }
+    Socks5Relay relay(kEventsFirstHost);
+    if (!relay.listen()) {
+        row("web: 64 sockets + 64 PJLink pollers", "no relay for the sockets", "");
+        return;
+    }
+    const QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"),
+                              relay.port());
+    std::vector<std::unique_ptr<EventClient>> sockets;
+    for (int i = 0; i < kClients; ++i) {
+        sockets.push_back(std::make_unique<EventClient>());
+        sockets.back()->setProxy(proxy);
+        sockets.back()->open(bridge.httpUrl);
+    }
+    const auto helloCount = [&] {
+        return int(std::count_if(sockets.begin(), sockets.end(),
+                                 [](const auto& socket) { return socket->hasHello(); }));
+    };
+    if (!spinUntil([&] { return helloCount() == kClients; }, 10000)) {
+        char figure[64];
+        std::snprintf(figure, sizeof figure, "%d of %d sockets had a hello", helloCount(),
+                      kClients);
+        row("web: 64 sockets + 64 PJLink pollers", figure, "");
+        bridge.reportLog();
+        return;
+    }
+    std::vector<std::unique_ptr<PjlinkClient>> pollers;
+    for (int i = 0; i < kClients; ++i) {
+        pollers.push_back(std::make_unique<PjlinkClient>(bridge.port, kPjlinkFirstHost + i));
+        if (!pollers.back()->ready()) {
+            row("web: 64 sockets + 64 PJLink pollers", "a PJLink client had no greeting", "");
+            return;
+        }
+    }
+    spin(500);
+    const qint64 pid = bridge.daemon.processId();
+    const long residentBefore = bridge.memoryKiB("VmRSS:");
+    const int messagesBefore = [&] {
+        int n = 0;
+        for (const auto& socket : sockets)
+            n += socket->messages();
+        return n;
+    }();
+    const std::size_t commandsBefore = device.count();
+    const std::int64_t cpuBefore = processCpuNs(pid);
+    const auto start = Clock::now();
+
+    std::atomic<int> replies{0};
+    std::atomic<int> failed{0};
+    std::atomic<int> running{kClients};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            const auto first = start + std::chrono::microseconds(i * 1'000'000 / kClients);
+            for (int k = 0; k < seconds; ++k) {
+                std::this_thread::sleep_until(first + std::chrono::seconds(k));
+                const std::string reply = pollers[std::size_t(i)]->ask("%1POWR ?\r", 10000);
+                ++(reply.rfind("%1POWR=", 0) == 0 ? replies : failed);
+            }
+            --running;
+        });
+    }
+    while (running > 0)
+        spin(50); // the sockets take their messages meanwhile
+    for (std::thread& thread : threads)
+        thread.join();
+    const double wallMs = msSince(start);
+    const double cpuMs = double(processCpuNs(pid) - cpuBefore) / 1e6;
+    const long peak = bridge.memoryKiB("VmHWM:");
+    const long resident = bridge.memoryKiB("VmRSS:");
+    int messages = -messagesBefore;
+    int closed = 0;
+    for (const auto& socket : sockets) {
+        messages += socket->messages();
+        closed += socket->isClosed() ? 1 : 0;
+    }
+
+    char figure[96];
+    std::snprintf(figure, sizeof figure, "%.2f %% of a core (%.0f ms in %.0f s)",
+                  100 * cpuMs / wallMs, cpuMs, wallMs / 1000);
+    row("web: 64 sockets + 64 PJLink pollers: CPU", figure, "< 5 %");
+    std::snprintf(figure, sizeof figure, "%.1f MiB (end %.1f, before %.1f)", double(peak) / 1024,
+                  double(resident) / 1024, double(residentBefore) / 1024);
+    row("  trv-bridge peak resident memory (VmHWM)", figure, "< 32 MiB");
+    std::snprintf(figure, sizeof figure, "%d (%.1f a socket a second), %d closed", messages,
+                  double(messages) * 1000 / wallMs / kClients, closed);
+    row("  event messages the sockets received", figure, "");
+    std::snprintf(figure, sizeof figure, "%d, %d not POWR=; %zu commands on the line",
+                  replies.load(), failed.load(), device.count() - commandsBefore);
+    row("  PJLink replies", figure, "");
+    bridge.reportLog();
+}
+
+// Why the browser measures cannot run here, or nothing when they can.
+QString browserMissing(const QString& node, const QString& modules, const QString& script) {
+    if (node.isEmpty())
+        return QStringLiteral("skipped: no node on the PATH");
+    if (!QFileInfo::exists(QStringLiteral("/usr/bin/chromium")))
+        return QStringLiteral("skipped: no /usr/bin/chromium");
+    if (!QFileInfo::exists(modules + QStringLiteral("/node_modules/puppeteer-core")))
+        return QStringLiteral("skipped: npm ci in tests/browser");
+    if (!QFileInfo::exists(script))
+        return QStringLiteral("skipped: no bench/web-browser.mjs");
+    return {};
+}
+
+// The panel page in chromium, driven by bench/web-browser.mjs: the first paint and the panel's
+// buttons of `loads` loads, each in a fresh browser context; then ZOOM's up arrow pressed with
+// the pointer for `holdMs`, each "C47" stamped by the device as it arrives.
+void webBrowser(int loads, int holdMs) {
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    const QString modules = QStringLiteral(TRV_SOURCE_DIR "/tests/browser");
+    const QString script = QStringLiteral(TRV_SOURCE_DIR "/bench/web-browser.mjs");
+    if (const QString missing = browserMissing(node, modules, script); !missing.isEmpty()) {
+        row("web page in chromium", qPrintable(missing), "");
+        return;
+    }
+    StampedDevice device;
+    BridgeProcess bridge;
+    if (!startOn(bridge, device)) {
+        row("web page in chromium", "trv-bridge or its line unavailable", "");
+        return;
+    }
+    QProcess browser;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TRV_BROWSER_MODULES"), modules);
+    browser.setProcessEnvironment(env);
+    browser.setStandardErrorFile(bridge.dir.path() + QStringLiteral("/browser.log"));
+    std::vector<double> paints, buttons;
+    int buttonCount = 0;
+    std::optional<Clock::time_point> pressed, released;
+    QString error;
+    QEventLoop loop;
+    QObject::connect(&browser, &QProcess::readyReadStandardOutput, &loop, [&] {
+        while (browser.canReadLine()) {
+            const auto at = Clock::now();
+            const QString line = QString::fromUtf8(browser.readLine()).trimmed();
+            const QStringList words = line.split(QLatin1Char(' '));
+            if (words.value(0) == QLatin1String("load") && words.size() == 4) {
+                paints.push_back(words[1].toDouble());
+                buttons.push_back(words[2].toDouble());
+                buttonCount = words[3].toInt();
+            } else if (line == QLatin1String("pressed")) {
+                pressed = at;
+            } else if (line == QLatin1String("released")) {
+                released = at;
+            } else if (words.value(0) == QLatin1String("error")) {
+                error = line.mid(6);
+            }
+        }
+    });
+    QObject::connect(&browser, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    browser.start(node, {script, bridge.httpUrl, QString::number(loads), QString::number(holdMs)});
+    loop.exec();
+    if (browser.state() != QProcess::NotRunning) {
+        browser.kill();
+        browser.waitForFinished(5000);
+        error = QStringLiteral("the browser script did not end in 120 s");
+    }
+    if (!error.isEmpty() || paints.empty() || !pressed || !released) {
+        if (error.isEmpty())
+            error =
+                QStringLiteral("the browser script ended early (exit %1)").arg(browser.exitCode());
+        row("web page in chromium", qPrintable(error.left(34)), "");
+        std::fprintf(stderr, "trv-bench: web page: %s (its log: %s)\n", qPrintable(error),
+                     qPrintable(bridge.dir.path() + QStringLiteral("/browser.log")));
+        return;
+    }
+
+    char figure[96];
+    std::snprintf(figure, sizeof figure, "%.1f ms (median of %zu; first %.1f)",
+                  percentile(paints, 50), paints.size(), paints.front());
+    row("web page: first contentful paint", figure, "");
+    std::snprintf(figure, sizeof figure, "%.1f ms (median of %zu; first %.1f)",
+                  percentile(buttons, 50), buttons.size(), buttons.front());
+    char what[64];
+    std::snprintf(what, sizeof what, "web page: its %d buttons in the document", buttonCount);
+    row(what, figure, "");
+
+    std::vector<Clock::time_point> arrivals;
+    for (const StampedDevice::Exchange& exchange : device.exchanges()) {
+        if (exchange.command == "C47" && exchange.arrived >= *pressed)
+            arrivals.push_back(exchange.arrived);
+    }
+    std::vector<double> intervals, deviations;
+    int afterRelease = 0;
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+        if (arrivals[i] > *released + std::chrono::milliseconds(2))
+            ++afterRelease;
+        else if (i > 0) {
+            intervals.push_back(msBetween(arrivals[i - 1], arrivals[i]));
+            deviations.push_back(std::abs(intervals.back() - 100.0));
+        }
+    }
+    std::snprintf(figure, sizeof figure, "%.2f / %.2f ms (%zu sends in %.1f s)",
+                  percentile(intervals, 50), percentile(intervals, 99), arrivals.size(),
+                  msBetween(*pressed, *released) / 1000);
+    row("web hold (pointer): interval 50th / 99th", figure, "100 ms");
+    std::snprintf(figure, sizeof figure, "%.2f ms", percentile(deviations, 99));
+    row("web hold: 99th percentile deviation", figure, "<= 2 ms");
+    std::snprintf(figure, sizeof figure, "%d", afterRelease);
+    row("web hold: sends after the release", figure, "0");
+    bridge.reportLog();
+}
+
+} // namespace
+
+void webBench(bool quick) {
+    webSend(quick ? 60 : 300);
+    webEvents(quick ? 60 : 300, false);
+    webEvents(quick ? 30 : 100, true);
+    webLoad(quick ? 10 : 60);
+    webBrowser(quick ? 3 : 5, 3000);
+}
+
+} // namespace bench

@@ -53,6 +53,7 @@ const page = {
   lineTimer: 0,
   noticeTimer: 0,
   hold: { button: null, pointerId: 0, timer: 0, confirmed: false },
+  holdButtons: new Map(), // arrow command → its button
 };
 
 // ---- small DOM helpers -------------------------------------------------------------------
@@ -375,6 +376,7 @@ async function sendOverHttp(command, address) {
 // ---- press and hold ----------------------------------------------------------------------
 
 function watchHold(button, command) {
+  page.holdButtons.set(command, button);
   button.addEventListener('pointerdown', (event) => startHold(event, button, command));
   button.addEventListener('pointerup', endHeldPointer);
   button.addEventListener('pointercancel', endHeldPointer);
@@ -389,7 +391,11 @@ function startHold(event, button, command) {
     notify('not sent: no connection to the bridge');
     return;
   }
-  button.setPointerCapture(event.pointerId);
+  try {
+    button.setPointerCapture(event.pointerId);
+  } catch {
+    // A pointer that is already gone: its release still reaches the button.
+  }
   button.classList.add('held');
   page.hold = {
     button,
@@ -460,12 +466,14 @@ function drawLine(line) {
 
 function drawHold(hold) {
   const node = byId('hold');
+  for (const button of page.holdButtons.values()) button.classList.remove('held-elsewhere');
   if (!hold || !hold.active) {
     node.hidden = true;
     if (page.hold.button && page.hold.confirmed) endHold(false);
     return;
   }
   if (hold.mine && page.hold.button) page.hold.confirmed = true;
+  if (!hold.mine) page.holdButtons.get(hold.command)?.classList.add('held-elsewhere');
   node.textContent = `${hold.command} held by ${hold.mine ? 'this page' : hold.who}`;
   node.hidden = false;
 }

@@ -440,8 +440,9 @@ function drawDisplay(display) {
 }
 
 function lineText(line, now) {
-  if (line.up) return line.port ? `${line.port} · connected` : 'connected';
-  let text = line.reason ? `line lost: ${line.reason}` : 'line lost';
+  const port = line.port ? `${line.port} · ` : '';
+  if (line.up) return `${port}connected`;
+  let text = port + (line.reason ? `line lost: ${line.reason}` : 'line lost');
   if (line.retryMs >= 0 && line.retryAt !== undefined) {
     const seconds = Math.ceil((line.retryAt - now) / 1000);
     text += seconds > 0 ? ` · retrying in ${seconds} s` : ' · retrying…';
@@ -456,7 +457,6 @@ function drawLine(line) {
   if (!line.up && line.retryMs >= 0) shown.retryAt = Date.now() + line.retryMs;
   const node = byId('line');
   node.classList.toggle('down', !line.up);
-  node.title = line.port ? `line: ${line.port}` : '';
   const draw = () => {
     node.textContent = lineText(shown, Date.now());
   };
@@ -506,7 +506,7 @@ function trafficItem(entry) {
     { class: `dir-${(entry.dir ?? '').replace(/[^A-Za-z]/g, '') || 'event'}`, title: entry.hex ? `hex: ${entry.hex}` : undefined },
     make('time', { class: 'time', datetime: entry.time, text: timeOf(entry.time) }),
     make('span', { class: 'dir', text: entry.dir ?? '' }),
-    make('span', { class: 'who', text: who }),
+    make('span', { class: 'who', text: who, title: who || undefined }),
     make('span', { class: 'text', text: entry.text ?? '' }),
   );
 }

@@ -30,7 +30,12 @@ const ADDRESS_PLACES = [
   [6480, 240, 700, 255],
   [7320, 240, 700, 255],
 ];
-const TABLE_OPENER = { name: 'Command74', caption: 'Command Table', place: [6480, 5880, 1850, 375], pointSize: 9.75 };
+const TABLE_OPENER = {
+  name: 'Command74',
+  caption: 'Command Table',
+  place: [6480, 5880, 1850, 375],
+  pointSize: 9.75,
+};
 // Where a title stands when it does not top its frame centred at 120 twips.
 const TITLE_PLACES = {
   POWER: { top: 240 },
@@ -38,6 +43,7 @@ const TITLE_PLACES = {
   STATUS: { top: 165, left: 120, width: 855 },
   'Command with Address': { top: 240, left: 120, width: 2535 },
 };
+const ARROWS = new Set(['up', 'down', 'left', 'right']);
 // Buttons closer than this (twips) share a row or a column when the frames are stacked.
 const SAME_LINE_TWIPS = 150;
 // Frames this narrow share a row when stacked (the zoom, focus and digital zoom columns).
@@ -131,7 +137,7 @@ function linesOf(values) {
   for (const value of sorted) {
     if (lines.length === 0 || value - lines[lines.length - 1] > SAME_LINE_TWIPS) lines.push(value);
   }
-  return (value) => lines.findIndex((start, i) => i === lines.length - 1 || value < lines[i + 1]) + 1;
+  return (value) => lines.findIndex((_, i) => i === lines.length - 1 || value < lines[i + 1]) + 1;
 }
 
 function buildButtonFrame(frame, text, buttons) {
@@ -156,10 +162,11 @@ function buildTrafficFrame(frame) {
   const box = makeFrameBox(frame, 'displays');
   const tx = make('output', { id: 'tx', class: 'display', 'aria-label': 'TxD' });
   const rx = make('output', { id: 'rx', class: 'display', 'aria-label': 'RxD' });
+  const label = (text) => make('span', { class: 'display-label', text, 'aria-hidden': 'true' });
   box.append(
-    place(make('span', { class: 'display-label', text: 'TxD', 'aria-hidden': 'true' }), TRAFFIC_PARTS.txLabel),
+    place(label('TxD'), TRAFFIC_PARTS.txLabel),
     place(tx, TRAFFIC_PARTS.tx),
-    place(make('span', { class: 'display-label', text: 'RxD', 'aria-hidden': 'true' }), TRAFFIC_PARTS.rxLabel),
+    place(label('RxD'), TRAFFIC_PARTS.rxLabel),
     place(rx, TRAFFIC_PARTS.rx),
   );
   return box;
@@ -170,7 +177,12 @@ function buildStatusFrame(frame, text) {
   const title = makeTitle(frame, text);
   box.setAttribute('role', 'group');
   box.setAttribute('aria-labelledby', title.id);
-  const status = make('p', { id: 'status', class: 'display status', role: 'status', 'aria-labelledby': title.id });
+  const status = make('p', {
+    id: 'status',
+    class: 'display status',
+    role: 'status',
+    'aria-labelledby': title.id,
+  });
   box.append(title, place(status, STATUS_TEXT));
   return box;
 }
@@ -193,7 +205,8 @@ function buildAddressFrame(frame, text, addresses) {
 function buildLegends() {
   const block = make('div', { class: 'legends' });
   for (const legend of LEGENDS) {
-    block.append(place(make('span', { id: `legend-${legend.key}`, class: 'legend', text: legend.text, hidden: true }), legend.place));
+    const label = make('span', { id: `legend-${legend.key}`, class: 'legend', text: legend.text, hidden: true });
+    block.append(place(label, legend.place));
   }
   return block;
 }
@@ -203,7 +216,14 @@ function isTableOpener(b) {
 }
 
 function buildTableOpener(b) {
-  const button = make('button', { type: 'button', id: 'table-open', class: 'key standard', text: TABLE_OPENER.caption, 'aria-expanded': 'false', 'aria-controls': 'table' });
+  const button = make('button', {
+    type: 'button',
+    id: 'table-open',
+    class: 'key standard',
+    text: TABLE_OPENER.caption,
+    'aria-expanded': 'false',
+    'aria-controls': 'table',
+  });
   place(button, b ? [b.left, b.top, b.width, b.height] : TABLE_OPENER.place);
   button.style.setProperty('--pt', b?.pointSize ?? TABLE_OPENER.pointSize);
   button.addEventListener('click', openTable);
@@ -224,7 +244,7 @@ function buildButton(b, frameTitle) {
   const button = make('button', { type: 'button', class: 'key' });
   place(button, [b.left, b.top, b.width, b.height]);
   styleButton(button, b);
-  if (b.arrow) {
+  if (ARROWS.has(b.arrow)) {
     button.classList.add('arrow', b.arrow);
     button.setAttribute('aria-label', b.arrow);
     button.title = frameTitle ? `${frameTitle} ${b.arrow}` : b.arrow;
@@ -261,7 +281,8 @@ function looseRuns(buttons) {
     run.node.append(buildButton(b, ''));
   }
   if (!buttons.some(isTableOpener)) {
-    runs.push({ top: TABLE_OPENER.place[1], node: make('div', { class: 'run opener' }, buildTableOpener(null)) });
+    const opener = make('div', { class: 'run opener' }, buildTableOpener(null));
+    runs.push({ top: TABLE_OPENER.place[1], node: opener });
   }
   return runs;
 }
@@ -429,14 +450,24 @@ function watchPageLeaving() {
 
 // ---- what the bridge says ----------------------------------------------------------------
 
+function showText(id, text) {
+  const node = byId(id);
+  if (node) node.textContent = text ?? '';
+}
+
+function showLegend(key, shown) {
+  const node = byId(`legend-${key}`);
+  if (node) node.hidden = !shown;
+}
+
 function drawDisplay(display) {
   if (!display) return;
-  byId('tx').textContent = display.tx ?? '';
-  byId('rx').textContent = display.rx ?? '';
-  byId('status').textContent = display.status ?? '';
-  byId('legend-cr').hidden = !display.cr;
-  byId('legend-space').hidden = !display.space;
-  byId('legend-ack').hidden = !display.ack;
+  showText('tx', display.tx);
+  showText('rx', display.rx);
+  showText('status', display.status);
+  showLegend('cr', display.cr);
+  showLegend('space', display.space);
+  showLegend('ack', display.ack);
 }
 
 function lineText(line, now) {
@@ -496,14 +527,16 @@ function refused(message) {
 function timeOf(iso) {
   const date = new Date(iso);
   if (Number.isNaN(date.getTime())) return iso ?? '';
-  return date.toLocaleTimeString([], { hour12: false }) + `.${String(date.getMilliseconds()).padStart(3, '0')}`;
+  const milliseconds = String(date.getMilliseconds()).padStart(3, '0');
+  return `${date.toLocaleTimeString([], { hour12: false })}.${milliseconds}`;
 }
 
 function trafficItem(entry) {
   const who = entry.dir === 'TX' ? (entry.mine ? 'this page' : entry.who ?? '') : '';
+  const kind = (entry.dir ?? '').replace(/[^A-Za-z]/g, '') || 'event';
   return make(
     'li',
-    { class: `dir-${(entry.dir ?? '').replace(/[^A-Za-z]/g, '') || 'event'}`, title: entry.hex ? `hex: ${entry.hex}` : undefined },
+    { class: `dir-${kind}`, title: entry.hex ? `hex: ${entry.hex}` : undefined },
     make('time', { class: 'time', datetime: entry.time, text: timeOf(entry.time) }),
     make('span', { class: 'dir', text: entry.dir ?? '' }),
     make('span', { class: 'who', text: who, title: who || undefined }),

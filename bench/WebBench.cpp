@@ -37,22 +37,25 @@ double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-// The daemon with PJLink and HTTP in front of `device`; false when it did not start or its
+// The daemon with PJLink and HTTP in front of `device`; why not, when it did not start or its
 // line did not come up.
-bool startOn(BridgeProcess& bridge, const StampedDevice& device,
-             std::optional<int> cacheMs = std::nullopt) {
+const char* startOn(BridgeProcess& bridge, const StampedDevice& device,
+                    std::optional<int> cacheMs = std::nullopt) {
     if (!bridge.startDaemon(
-            {.cacheMs = cacheMs, .line = QString::fromLocal8Bit(device.path()), .http = true}))
-        return false;
+            {.cacheMs = cacheMs, .line = QString::fromLocal8Bit(device.path()), .http = true})) {
+        bridge.reportLog();
+        return "trv-bridge printed no http line";
+    }
     HttpClient client(bridge.httpPort);
     for (int i = 0; i < 50; ++i) {
         const HttpClient::Reply reply = client.request("GET", "/api/status");
         const QJsonObject status = QJsonDocument::fromJson(reply.body).object();
         if (status.value(QLatin1String("line"))[QLatin1String("up")].toBool())
-            return true;
+            return nullptr;
         spin(100);
     }
-    return false;
+    bridge.reportLog();
+    return "the line did not come up";
 }
 
 // Runs the event loop until `done`, at most `ms`; whether it came.
@@ -80,8 +83,8 @@ void percentilesRow(const char* what, const std::vector<double>& samples, const 
 void webSend(int count) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (!startOn(bridge, device)) {
-        row("web: POST /api/send", "trv-bridge or its line unavailable", "");
+    if (const char* why = startOn(bridge, device)) {
+        row("web: POST /api/send", why, "");
         return;
     }
     HttpClient client(bridge.httpPort);
@@ -134,8 +137,8 @@ void webEvents(int count, bool paced) {
     StampedDevice device;
     device.setPaced(paced);
     BridgeProcess bridge;
-    if (!startOn(bridge, device)) {
-        row(what, "trv-bridge or its line unavailable", "");
+    if (const char* why = startOn(bridge, device)) {
+        row(what, why, "");
         return;
     }
     EventClient client;
@@ -179,8 +182,8 @@ void webEvents(int count, bool paced) {
 void webLoad(int seconds) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (!startOn(bridge, device)) {
-        row("web: 64 sockets + 64 PJLink pollers", "trv-bridge or its line unavailable", "");
+    if (const char* why = startOn(bridge, device)) {
+        row("web: 64 sockets + 64 PJLink pollers", why, "");
         return;
     }
     Socks5Relay relay(kEventsFirstHost);
@@ -302,8 +305,8 @@ void webBrowser(int loads, int holdMs) {
     }
     StampedDevice device;
     BridgeProcess bridge;
-    if (!startOn(bridge, device)) {
-        row("web page in chromium", "trv-bridge or its line unavailable", "");
+    if (const char* why = startOn(bridge, device)) {
+        row("web page in chromium", why, "");
         return;
     }
     QProcess browser;

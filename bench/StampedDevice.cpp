@@ -71,20 +71,22 @@ std::size_t StampedDevice::count() const {
     return exchanges_.size();
 }
 
-StampedDevice::Exchange StampedDevice::at(std::size_t i) const {
-    const std::lock_guard lock(mutex_);
-    return exchanges_.at(i);
-}
-
-bool StampedDevice::waitFor(std::size_t n, int ms) const {
+std::optional<StampedDevice::Exchange> StampedDevice::waitFor(const std::string& command,
+                                                              std::size_t from, int ms) const {
     QElapsedTimer timer;
     timer.start();
-    while (count() < n) {
+    for (;;) {
+        {
+            const std::lock_guard lock(mutex_);
+            for (std::size_t i = from; i < exchanges_.size(); ++i) {
+                if (exchanges_[i].command == command)
+                    return exchanges_[i];
+            }
+        }
         if (timer.elapsed() >= ms)
-            return false;
+            return std::nullopt;
         spin(1);
     }
-    return true;
 }
 
 void StampedDevice::run() {

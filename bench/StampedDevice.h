@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,10 +37,9 @@ public:
     void setPaced(bool paced) { paced_ = paced; }
     std::vector<Exchange> exchanges() const;
     std::size_t count() const;
-    // The `i`th command since the start; `i` below count().
-    Exchange at(std::size_t i) const;
-    // Runs the event loop until `n` commands have arrived, at most `ms`; whether they did.
-    bool waitFor(std::size_t n, int ms) const;
+    // The first `command` from the `from`th command on, running the event loop until it has
+    // been answered, at most `ms`; nothing when it did not come.
+    std::optional<Exchange> waitFor(const std::string& command, std::size_t from, int ms) const;
 
 private:
     void run();

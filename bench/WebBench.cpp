@@ -99,13 +99,12 @@ void webSend(int count) {
         const HttpClient::Reply reply = client.request("POST", "/api/send", body);
         const double trip = msSince(t0);
         const QJsonObject result = QJsonDocument::fromJson(reply.body).object();
-        if (reply.status != 200 || !result.value(QLatin1String("replied")).toBool() ||
-            !device.waitFor(before + 1, 1000)) {
+        const auto exchange = device.waitFor("CR0", before, 1000);
+        if (reply.status != 200 || !result.value(QLatin1String("replied")).toBool() || !exchange) {
             ++failed;
             continue;
         }
-        const StampedDevice::Exchange exchange = device.at(before);
-        const double atDevice = msBetween(exchange.arrived, exchange.finished);
+        const double atDevice = msBetween(exchange->arrived, exchange->finished);
         trips.push_back(trip);
         exchangeMs.push_back(atDevice);
         own.push_back(trip - atDevice);
@@ -147,10 +146,11 @@ void webEvents(int count, bool paced) {
         row(what, "no hello on /api/events", "");
         return;
     }
-    std::optional<Clock::time_point> seen;
+    // Every event that could carry a reply; the sample is the first after the reply's writing.
+    std::vector<Clock::time_point> seen;
     client.onMessage([&](const QJsonObject& message, Clock::time_point at) {
-        if (!seen && carriesReply(message))
-            seen = at;
+        if (carriesReply(message))
+            seen.push_back(at);
     });
     const QJsonObject send{{QStringLiteral("type"), QStringLiteral("send")},
                            {QStringLiteral("command"), QStringLiteral("CR0")},
@@ -158,16 +158,21 @@ void webEvents(int count, bool paced) {
     std::vector<double> samples;
     int missed = 0;
     for (int i = 0; i < count + 10; ++i) {
-        seen.reset();
+        seen.clear();
         const std::size_t before = device.count();
         client.send(send);
-        if (!spinUntil([&] { return seen.has_value(); }, 2000) ||
-            !device.waitFor(before + 1, 1000)) {
+        const auto exchange = device.waitFor("CR0", before, 2000);
+        const auto event = [&] {
+            return exchange ? std::find_if(seen.begin(), seen.end(),
+                                           [&](auto at) { return at >= exchange->finished; })
+                            : seen.end();
+        };
+        if (!exchange || !spinUntil([&] { return event() != seen.end(); }, 2000)) {
             ++missed;
             continue;
         }
         if (i >= 10) // the first ten warm up
-            samples.push_back(msBetween(device.at(before).finished, *seen));
+            samples.push_back(msBetween(exchange->finished, *event()));
         spin(20);
     }
     char extra[48];
@@ -368,7 +373,7 @@ void webBrowser(int loads, int holdMs) {
 
     std::vector<Clock::time_point> arrivals;
     for (const StampedDevice::Exchange& exchange : device.exchanges()) {
-        if (exchange.command == "C47" && exchange.arrived >= *pressed)
+        if (exchange.command == "C47")
             arrivals.push_back(exchange.arrived);
     }
     std::vector<double> intervals, deviations;

@@ -319,18 +319,10 @@ void HttpFront::loginForm(QHttpServerResponder& responder, int status, const QSt
     QByteArray html = source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
     if (html.isEmpty())
         html = "<!DOCTYPE html><title>Log in</title><form method=\"post\" action=\"/login\">"
-               "<!--message--><input type=\"password\" name=\"password\">"
+               "<p><!--message--></p><input type=\"password\" name=\"password\">"
                "<button>Log in</button></form>";
-    if (!message.isEmpty()) {
-        const QByteArray said =
-            "<p class=\"message\" role=\"alert\">" + message.toHtmlEscaped().toUtf8() + "</p>";
-        if (html.contains("<!--message-->"))
-            html.replace("<!--message-->", said);
-        else if (const qsizetype form = html.indexOf("</form>"); form >= 0)
-            html.insert(form, said);
-        else
-            html += said;
-    }
+    // The page marks where a message goes.
+    html.replace("<!--message-->", message.toHtmlEscaped().toUtf8());
     write(responder, status, html, "text/html; charset=utf-8", extra);
 }
 
@@ -426,7 +418,8 @@ void HttpFront::api(const QString& path, const QHttpServerRequest& request,
     } else if (path == QLatin1String("/api/send") || path == QLatin1String("/api/read")) {
         if (!only(Method::Post, "POST"))
             return;
-        const service::Sender sender{service::Sender::Kind::Api, peer.address, nextSenderId()};
+        const service::Sender sender{service::Sender::Kind::Api, peer.address,
+                                     service::Sender::nextId()};
         if (path == QLatin1String("/api/send"))
             exchange_.send(request.body(), sender, later(std::move(responder)));
         else
@@ -439,7 +432,8 @@ void HttpFront::api(const QString& path, const QHttpServerRequest& request,
 void HttpFront::freshStatus(QHttpServerResponder&& responder, const Peer& peer) {
     auto answer = later(std::move(responder));
     auto left = std::make_shared<int>(int(std::size(ApiJson::kStatusReads)));
-    const service::Sender sender{service::Sender::Kind::Api, peer.address, nextSenderId()};
+    const service::Sender sender{service::Sender::Kind::Api, peer.address,
+                                 service::Sender::nextId()};
     QPointer<HttpFront> self(this);
     for (const char* command : ApiJson::kStatusReads) {
         service::ProjectorService::Request read;
@@ -484,7 +478,7 @@ void HttpFront::webSockets() {
             continue;
         }
         const service::Sender sender{service::Sender::Kind::Web, address.toString().toStdString(),
-                                     nextSenderId()};
+                                     service::Sender::nextId()};
         events_.add(std::move(socket), sender, verdict.session);
     }
 }

@@ -93,7 +93,6 @@ private:
     void webSockets();
     void checkClosed();
     QByteArray cookie(const QByteArray& value, bool clear) const;
-    std::uint64_t nextSenderId() { return ++senders_; }
 
     service::ProjectorService& service_;
     listen::ListenGuard& guard_;
@@ -105,8 +104,6 @@ private:
     ApiExchange exchange_;
     EventHub events_;
     bool closing_ = false;
-    // The HTTP front end numbers its senders apart from the other front ends'.
-    std::uint64_t senders_ = std::uint64_t(1) << 48;
 };
 
 } // namespace trv::http

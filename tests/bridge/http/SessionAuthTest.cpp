@@ -22,8 +22,9 @@ TEST(SessionBook, SessionsLiveWhileUsedAndEndByIdlenessLogoutOrAll) {
     // Used just before its 12 hours are up, it lives on for another 12.
     clock.advance(SessionBook::kIdleMs - 1);
     EXPECT_TRUE(book.use(a));
+    clock.advance(1);
     EXPECT_FALSE(book.use(b)) << "unused for 12 hours";
-    clock.advance(SessionBook::kIdleMs - 1);
+    clock.advance(SessionBook::kIdleMs - 2);
     EXPECT_TRUE(book.use(a));
     clock.advance(SessionBook::kIdleMs);
     EXPECT_FALSE(book.use(a));

@@ -283,6 +283,36 @@ TEST_F(Bridge, SaysWhereEachFrontEndListens) {
     }
 }
 
+TEST_F(Bridge, ServesTheWebPanelWhereItsLineAfterPjlinksSays) {
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine());
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^http http://127\\.0\\.0\\.1:([1-9][0-9]*)/\n$"))
+            .match(said);
+    ASSERT_TRUE(match.hasMatch()) << said.toStdString();
+    const QByteArray authority = "127.0.0.1:" + match.captured(1).toLatin1();
+    // On loopback without a password no login is asked for.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(match.captured(1).toUInt()));
+    ASSERT_TRUE(client.waitForConnected(5000));
+    client.write("GET /api/status?fresh=1 HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+    QByteArray reply;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            client.waitForReadyRead(50);
+            reply += client.readAll();
+            return reply.contains("\"temperatures\"");
+        },
+        15000))
+        << reply.toStdString();
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.toStdString();
+    EXPECT_TRUE(reply.contains("\"status\":{\"ageMs\":")) << "read afresh: " << reply.toStdString();
+    daemon_.terminate();
+    ASSERT_TRUE(daemon_.waitForFinished(5000));
+    EXPECT_EQ(daemon_.exitCode(), 0);
+}
+
 TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
     QFile config(dir_.path() + QStringLiteral("/room.conf"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
@@ -312,6 +342,16 @@ TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
          ": unknown key \"listen\" (it is now \"pjlink-listen\")"},
         {{"--port", link(), "--listen", "0.0.0.0:4352"},
          "Unknown option 'listen' (it is now --pjlink-listen)."},
+        {{"--port", link(), "--http-listen", "0.0.0.0:0"},
+         "http-listen 0.0.0.0:0 without http-password-file: the web panel switches the "
+         "projector, so beyond this machine (loopback) it needs a password"},
+        {{"--port", link(), "--http-listen", "127.0.0.1:0", "--http-cert", "/nonexistent"},
+         "http-cert and http-key go together"},
+        {{"--port", link(), "--http-listen", "127.0.0.1:0", "--http-cert", "/nonexistent",
+          "--http-key", "/nonexistent"},
+         "cannot read the certificate /nonexistent: no such file or directory"},
+        {{"--port", link(), "--http-listen", "localhost:80"},
+         "bad value for --http-listen: \"localhost:80\""},
     };
     for (const auto& row : rows) {
         const std::string given = row.arguments.join(u' ').toStdString();

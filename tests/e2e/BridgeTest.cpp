@@ -313,6 +313,73 @@ TEST_F(Bridge, ServesTheWebPanelWhereItsLineAfterPjlinksSays) {
     EXPECT_EQ(daemon_.exitCode(), 0);
 }
 
+TEST_F(Bridge, AChangedWebPasswordEndsTheSessionsOnHangUp) {
+    QFile secret(dir_.path() + QStringLiteral("/web-password"));
+    const auto setPassword = [&](const QByteArray& password) {
+        ASSERT_TRUE(secret.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        secret.write(password + '\n');
+        secret.close();
+        secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    setPassword("room12");
+    START({"--http-listen", "127.0.0.1:0", "--http-password-file", secret.fileName()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine());
+    const quint16 port = quint16(said.section(u':', -1).chopped(2).toUInt());
+    ASSERT_NE(port, 0) << said.toStdString();
+    const QByteArray authority = "127.0.0.1:" + QByteArray::number(port);
+    // The status line and the headers of one request's reply.
+    const auto ask = [&](const QByteArray& request) {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(5000))
+            return QByteArray("(no connection)");
+        client.write(request);
+        QByteArray reply;
+        (void)QTest::qWaitFor(
+            [&] {
+                client.waitForReadyRead(50);
+                reply += client.readAll();
+                return reply.contains("\r\n\r\n");
+            },
+            5000);
+        return reply;
+    };
+    const QByteArray body = "password=room12";
+    const QByteArray login =
+        ask("POST /login HTTP/1.1\r\nHost: " + authority + "\r\nOrigin: http://" + authority +
+            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const qsizetype at = login.indexOf("trv-session=");
+    ASSERT_GE(at, 0) << login.toStdString();
+    const QByteArray cookie = login.mid(at, login.indexOf(';', at) - at);
+    const QByteArray status =
+        "GET /api/status HTTP/1.1\r\nHost: " + authority + "\r\nCookie: " + cookie + "\r\n\r\n";
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 200 ")) << "logged in";
+    // The same password reread keeps the session; a new one ends it.
+    ::kill(pid_t(daemon_.processId()), SIGHUP);
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += daemon_.readAllStandardError();
+            return log.contains("configuration reread");
+        },
+        5000));
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 200 ")) << "the same password";
+    setPassword("room13");
+    ::kill(pid_t(daemon_.processId()), SIGHUP);
+    log.clear();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += daemon_.readAllStandardError();
+            return log.contains("configuration reread");
+        },
+        5000));
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 401 ")) << "a new password";
+    EXPECT_TRUE(ask("GET /api/status HTTP/1.1\r\nHost: " + authority +
+                    "\r\nAuthorization: Bearer room13\r\n\r\n")
+                    .startsWith("HTTP/1.1 200 "));
+}
+
 TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
     QFile config(dir_.path() + QStringLiteral("/room.conf"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));

@@ -223,6 +223,23 @@ TEST_F(HttpFrontTest, EveryReplyCarriesThePolicyHeaders) {
     EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "not over plain HTTP";
 }
 
+TEST_F(HttpFrontTest, AReplyThatWaitsForTheLineKeepsItsPlaceBeforeTheNextRequests) {
+    line.failOpen = true; // every read is answered "line down", from the event loop
+    start(QString());
+    LoopbackServer::Peer peer = LoopbackServer::connect(port);
+    ASSERT_TRUE(
+        peer.send(head("GET", "/api/status?fresh=1", {}, {}) + head("GET", "/api/layout", {}, {})));
+    std::string got;
+    for (int i = 0; i < 100 && got.find("\"buttons\"") == std::string::npos; ++i)
+        got += peer.receive(50);
+    const std::size_t status = got.find("\"values\"");
+    const std::size_t layout = got.find("\"buttons\"");
+    ASSERT_NE(status, std::string::npos) << got;
+    ASSERT_NE(layout, std::string::npos) << got;
+    EXPECT_LT(status, layout);
+    EXPECT_GE(line.attempts, 1) << "the reads went to the service";
+}
+
 TEST_F(HttpFrontTest, AWebSocketWantsASessionTooOnceTheGateLetItThrough) {
     start();
     const std::string session = login("room12");

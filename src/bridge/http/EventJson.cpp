@@ -1,6 +1,5 @@
 #include "bridge/http/EventJson.h"
 
-#include <QStringDecoder>
 #include <QStringList>
 
 namespace trv::http {
@@ -13,9 +12,9 @@ QString latin1(const std::string& bytes) {
 
 // Reasons and port names come from the system in UTF-8; anything else is taken byte by byte.
 QString text(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString decoded = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    return utf8.hasError() ? latin1(bytes) : decoded;
+    const QByteArray raw = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
+    QString decoded = QString::fromUtf8(raw);
+    return decoded.toUtf8() == raw ? decoded : latin1(bytes);
 }
 
 bool mine(const service::Sender& sender, std::uint64_t client) {

@@ -1,31 +1,25 @@
 #pragma once
 
-// STUB for building the http branch alone: the real ApiExchange replaces this file at merge.
-
+#include "bridge/http/ApiReply.h"
 #include "link/service/ProjectorService.h"
-#include "link/service/Sender.h"
 
 #include <QByteArray>
 #include <functional>
-#include <utility>
-#include <vector>
 
 namespace trv::http {
 
-struct ApiReply {
-    int status = 200;
-    QByteArray body;
-    QByteArray contentType = "application/json";
-    std::vector<std::pair<QByteArray, QByteArray>> headers;
-};
-
-// POST /api/send and POST /api/read (stub).
+// The API's sends and reads: checks what a client asked for, so that nothing goes out unless
+// it is a command the panel could send, and answers with each exchange as trv-ctl prints it.
 class ApiExchange {
 public:
-    explicit ApiExchange(service::ProjectorService& service) : service_(service) {}
+    static constexpr int kMostReads = 5;
 
+    explicit ApiExchange(service::ProjectorService& service);
+
+    // POST /api/send: {"command":"C00","address":"A001"}, the address optional.
     void send(const QByteArray& body, const service::Sender& sender,
               std::function<void(ApiReply)> answer);
+    // POST /api/read: {"names":["status","lamp"]}, one exchange each, in order.
     void read(const QByteArray& body, const service::Sender& sender,
               std::function<void(ApiReply)> answer);
 

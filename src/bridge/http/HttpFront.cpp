@@ -412,8 +412,12 @@ void HttpFront::api(const QString& path, const QHttpServerRequest& request,
         const auto& record = service_.record();
         QByteArray text;
         for (auto it = record.end() - std::min<std::ptrdiff_t>(lines, record.size());
-             it != record.end(); ++it)
-            text += QByteArray::fromStdString(*it) + '\n';
+             it != record.end(); ++it) {
+            // Each line as the record writes it, its own line end included.
+            text += QByteArray::fromStdString(*it);
+            if (!text.endsWith('\n'))
+                text += '\n';
+        }
         write(responder, 200, text, "text/plain; charset=utf-8");
     } else if (path == QLatin1String("/api/send") || path == QLatin1String("/api/read")) {
         if (!only(Method::Post, "POST"))

@@ -199,6 +199,14 @@ TEST_F(HttpFrontTest, EveryReplyCarriesThePolicyHeaders) {
         EXPECT_EQ(reply->header("x-content-type-options"), "nosniff");
         EXPECT_EQ(reply->header("referrer-policy"), "same-origin");
     }
+    // Refused at the gate, before the server: a name the bridge does not answer to.
+    LoopbackServer::Peer rebound = LoopbackServer::connect(port);
+    rebound.send("GET /login HTTP/1.1\r\nHost: evil.example\r\n\r\n");
+    const Reply gate = parse(rebound.receive(5000)); // it closes after
+    EXPECT_EQ(gate.status, 403);
+    EXPECT_EQ(gate.header("content-security-policy"), "default-src 'none'; frame-ancestors 'none'");
+    EXPECT_EQ(gate.header("x-content-type-options"), "nosniff");
+    EXPECT_EQ(gate.header("referrer-policy"), "same-origin");
     EXPECT_EQ(page.header("content-type"), "text/html; charset=utf-8");
     EXPECT_NE(page.body.find("name=\"password\""), std::string::npos) << "the compiled-in page";
     EXPECT_EQ(api.header("content-type"), "application/json");

@@ -17,11 +17,12 @@ const puppeteer = require('puppeteer-core');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const say = (line) => process.stdout.write(`${line}\n`);
 
-// Notes, in the page's own time, each change of the number of the panel's buttons.
+// Notes, in the page's own time, each change of the number of the panel's buttons that send
+// (all but the command list's opener).
 function watchButtons() {
   window.__trvCounts = [];
   const check = () => {
-    const count = document.querySelectorAll('#panel button').length;
+    const count = document.querySelectorAll('#panel button.key:not(#table-open)').length;
     const last = window.__trvCounts.at(-1);
     if (!last || last[0] !== count) window.__trvCounts.push([count, performance.now()]);
   };

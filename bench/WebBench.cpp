@@ -295,10 +295,10 @@ struct Hold {
 };
 
 // The rows of holds of ZOOM's up arrow, as the hold part gives them: the "C47"s arriving at
-// the device between a press and 400 ms after its release (the next press comes 500 ms after); the
-// median interval, the 99th percentile of the intervals and of their deviation from 100 ms (the
-// median of the holds, and each), and the sends arriving later than 2 ms after a release (all
-// holds).
+// the device between a press and 400 ms after its release (the next press comes 500 ms
+// after); the median interval, the 99th percentile of the intervals and of their deviation
+// from 100 ms (the median of the holds, and each), and the sends arriving later than 2 ms
+// after a release (all holds).
 void holdRows(const char* who, const StampedDevice& device, const std::vector<Hold>& holds) {
     const std::vector<StampedDevice::Exchange> exchanges = device.exchanges();
     std::vector<double> medians, longest, deviations;

@@ -83,6 +83,9 @@ void HttpGate::incomingConnection(qintptr handle) {
         delete socket;
         return;
     }
+    // Replies and event messages are small writes, often several within a round trip: without
+    // this, each after the first waits for the client's delayed acknowledgement (up to 40 ms).
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (tlsSocket) {
         tlsSocket->setSslConfiguration(*tls_);
         // A handshake that fails ends the connection; one that never ends meets the idle time.

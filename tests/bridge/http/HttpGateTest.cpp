@@ -183,6 +183,13 @@ TEST_F(HttpGateTest, AHugeBodyIsRefusedWithoutBeingBuffered) {
     EXPECT_EQ(sends, 0);
 }
 
+TEST_F(HttpGateTest, WritesWithoutNaglesDelay) {
+    start();
+    Peer peer = LoopbackServer::connect(port);
+    ASSERT_TRUE(testing::spinUntil([&] { return gate->sockets().size() == 1; }));
+    EXPECT_EQ(gate->sockets().front()->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+}
+
 TEST_F(HttpGateTest, TheSeventeenthFromOneAddressTakesThePlaceOfItsIdlest) {
     start();
     std::vector<Peer> peers;

@@ -1,0 +1,189 @@
+// The web panel of trv-bridge in a real browser, against trv-sim on a pseudo-terminal: logging
+// in, pressing and holding buttons, the traffic of another user, the console, the phone layout.
+import assert from 'node:assert/strict';
+import { copyFile, mkdir } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, it } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { Bridge } from './bridge.mjs';
+import { Panel, WAIT_MS, launch } from './panel.mjs';
+
+const TEST_MS = 180000;
+const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
+const DESKTOP = { width: 1280, height: 900 };
+const screenshots = process.env.TRV_SCREENSHOT_DIR || join(tmpdir(), 'trv-browser-screenshots');
+const docs = fileURLToPath(new URL('../../docs/', import.meta.url));
+
+// Saves a screenshot of the whole page into the build directory, and into docs/ when asked to.
+async function screenshot(panel, name) {
+  await mkdir(screenshots, { recursive: true });
+  const path = join(screenshots, name);
+  await panel.page.screenshot({ path, fullPage: true });
+  if (process.env.TRV_SCREENSHOTS_TO_DOCS === '1') {
+    await mkdir(docs, { recursive: true });
+    await copyFile(path, join(docs, name));
+  }
+}
+
+// Waits until no hold is active on the server; the time it was first seen so.
+async function holdEnded(bridge) {
+  const deadline = Date.now() + WAIT_MS;
+  for (;;) {
+    const status = await bridge.api('/api/status');
+    if (!status.hold?.active) return Date.now();
+    if (Date.now() > deadline)
+      throw new Error(`the hold still active ${WAIT_MS} ms on: ${JSON.stringify(status.hold)}`);
+    await sleep(20);
+  }
+}
+
+describe('web panel', { timeout: 15 * TEST_MS }, () => {
+  let bridge;
+  let browser;
+  const open = (viewport) => Panel.open(browser, viewport);
+  const loggedIn = async (viewport) => {
+    const panel = await open(viewport);
+    await panel.logIn(bridge);
+    return panel;
+  };
+
+  before(async () => {
+    bridge = await Bridge.start();
+    browser = await launch();
+  });
+
+  after(async () => {
+    if (browser) await browser.close();
+    if (bridge) await bridge.stop();
+  });
+
+  it('logs in through the form, powers on and shows the decoded status', { timeout: TEST_MS },
+     async () => {
+       const panel = await open(DESKTOP);
+       await panel.page.goto(bridge.url, { waitUntil: 'load' });
+       assert.equal(panel.path(), '/login', 'the panel without a session leads to the login form');
+
+       const refused = await panel.submitLogin(`not-${bridge.password}`);
+       assert.equal(panel.path(), '/login', 'a wrong password stays on the login form');
+       assert.ok([401, 429].includes(refused.status()), `refused with ${refused.status()}`);
+       const before = await panel.page.cookies();
+       assert.ok(!before.some((cookie) => cookie.name === 'trv-session'),
+                 'no session after a wrong password');
+
+       const accepted = await panel.submitLogin(bridge.password);
+       assert.equal(panel.path(), '/', `the right password leads to the panel (${accepted.status()})`);
+       const session = (await panel.page.cookies()).find((cookie) => cookie.name === 'trv-session');
+       assert.ok(session, 'a session cookie');
+       assert.match(session.value, /^[0-9a-f]{32}$/);
+       assert.equal(session.httpOnly, true);
+       assert.equal(session.sameSite, 'Strict');
+       await panel.message((m) => m.type === 'hello', 'the "hello" message');
+
+       await panel.recordTexts('status');
+       await (await panel.button('POWER', 'ON')).click();
+       await bridge.waitFor('C00');
+       await (await panel.find('STATUS', 'button')).click();
+       await bridge.waitFor('CR0');
+       // Warming up for two seconds on the simulator, then on: either says the ON was taken.
+       await panel.seen(/^ ?(Count down|Power ON)/, 'the decoded power state');
+       assert.deepEqual(panel.problems, []);
+       await screenshot(panel, 'web-panel-desktop.png');
+     });
+
+  it('repeats a held arrow until the release, and not after it', { timeout: TEST_MS }, async () => {
+    const panel = await loggedIn(DESKTOP);
+    const up = await panel.button('ZOOM', 'up');
+    const before = bridge.count('C47');
+    const pressed = Date.now();
+    const release = await panel.pressOn(up);
+    await sleep(600);
+    await release();
+    // The server's hold lasted at most until it says no hold is active.
+    const held = (await holdEnded(bridge)) - pressed;
+    await sleep(200); // the last send on its way through the pseudo-terminal
+    const sent = bridge.count('C47') - before;
+    assert.ok(sent >= 2, `held ${held} ms, sent ${sent} times: at once and at least one repeat`);
+    assert.ok(sent <= 2 + held / 100, `held ${held} ms, sent ${sent} times: at most every 100 ms`);
+    await sleep(500);
+    assert.equal(bridge.count('C47') - before, sent, 'nothing sent after the release');
+    assert.deepEqual(panel.problems, []);
+  });
+
+  it('ends a hold when its page closes', { timeout: TEST_MS }, async () => {
+    const panel = await loggedIn(DESKTOP);
+    const down = await panel.button('ZOOM', 'down');
+    const before = bridge.count('C46');
+    await panel.pressOn(down);
+    await bridge.waitFor('C46', before + 2); // held: the first send and a repeat
+    await panel.page.close();
+    await sleep(1000);
+    const sent = bridge.count('C46');
+    await sleep(1000);
+    assert.equal(bridge.count('C46'), sent, 'sends went on more than 1 s after the page closed');
+    await holdEnded(bridge);
+  });
+
+  it('shows the traffic of another user', { timeout: TEST_MS }, async () => {
+    const sender = await loggedIn(DESKTOP);
+    const watcher = await loggedIn(DESKTOP);
+    const from = watcher.messages.length;
+    await watcher.recordTexts();
+    await (await sender.button('FREEZE', 'ON')).click();
+    await bridge.waitFor('C43');
+    const traffic = await watcher.message(
+      (m) => m.type === 'traffic' && m.dir === 'TX' && m.hex === '43 34 33 0D',
+      'the other page\'s "C43" as traffic', from);
+    assert.equal(traffic.mine, false);
+    assert.match(traffic.who, /^web 127\.0\.0\.1/);
+    const own = await sender.message(
+      (m) => m.type === 'traffic' && m.dir === 'TX' && m.hex === '43 34 33 0D', 'its own "C43"');
+    assert.equal(own.mine, true);
+    // On the page: the traffic line names who sent it, and that is not this page.
+    await watcher.seen(/web 127\.0\.0\.1/, 'a traffic line of the other page');
+    assert.deepEqual(watcher.problems, []);
+  });
+
+  it('sends a command of the table with its digits typed in', { timeout: TEST_MS }, async () => {
+    const panel = await loggedIn(DESKTOP);
+    await (await panel.find('Command Table', 'button')).click();
+    const filter = await panel.find('Filter', 'textbox');
+    await filter.type('CONT 0');
+    const entry = await panel.page.waitForSelector('::-p-aria([role="option"])');
+    const options = await panel.page.$$('::-p-aria([role="option"])');
+    let picked = null;
+    for (const option of options)
+      if ((await option.evaluate((element) => element.textContent)).startsWith('CF CONT 0%%'))
+        picked = option;
+    assert.ok(entry && picked, 'the filter keeps "CF CONT 0%%"');
+    await picked.click();
+    const command = await panel.find('Command', 'textbox');
+    assert.equal(await command.evaluate((element) => element.value), 'CF CONT 0%%');
+    await command.click({ count: 3 });
+    await command.type('CF CONT 050');
+    await panel.recordTexts();
+    await (await panel.find('SEND', 'button')).click();
+    await bridge.waitFor('CF CONT 050');
+    await panel.seen(/C F {3}C O N T {3}0 5 0 {2}\[CR\]/, 'the command on the TxD line');
+    assert.deepEqual(panel.problems, []);
+  });
+
+  it('fits a phone without sideways scrolling, every frame shown', { timeout: TEST_MS },
+     async () => {
+       const panel = await loggedIn(PHONE);
+       const layout = await bridge.api('/api/layout');
+       assert.ok(layout.frames.length >= 15, `${layout.frames.length} frames in the layout`);
+       for (const frame of layout.frames) if (frame.title) await panel.group(frame.title);
+       const width = await panel.page.evaluate(() => document.documentElement.scrollWidth);
+       assert.ok(width <= PHONE.width, `the page is ${width} px wide on a ${PHONE.width} px screen`);
+
+       const before = bridge.count('CR0');
+       await panel.recordTexts('status');
+       await (await panel.find('STATUS', 'button')).tap();
+       await bridge.waitFor('CR0', before + 1);
+       await panel.seen(/^ ?(Count down|Power ON)/, 'the decoded power state');
+       assert.deepEqual(panel.problems, []);
+       await screenshot(panel, 'web-panel-phone.png');
+     });
+});

@@ -147,21 +147,44 @@ export class Panel {
     return () => this.page.mouse.up();
   }
 
-  // The texts of every element of `role` (of the whole page without one), as they change, from
-  // now on: a status line that the panel clears again shortly after is seen all the same.
-  async recordTexts(role) {
-    const handles = role ? await this.page.$$(`::-p-aria([role="${role}"])`)
-                         : [await this.page.$('body')];
-    await this.page.evaluate((...elements) => {
+  // The texts of `elements` (the whole page without any), as they change, from now on: a status
+  // line that the panel clears again shortly after is seen all the same.
+  async recordTexts(...elements) {
+    const handles = elements.length > 0 ? elements : [await this.page.$('body')];
+    await this.page.evaluate((...nodes) => {
       window.__seen = window.__seen ?? [];
-      for (const element of elements) {
-        const note = () => window.__seen.push(element.textContent);
+      for (const node of nodes) {
+        const note = () => window.__seen.push(node.textContent);
         note();
-        new MutationObserver(note).observe(element,
+        new MutationObserver(note).observe(node,
                                            { childList: true, characterData: true, subtree: true });
       }
     }, ...handles);
-    return handles.length;
+  }
+
+  // The lines of the traffic log: direction, who sent it, the echo.
+  async trafficLines() {
+    const log = await this.find('Traffic', 'log');
+    return log.evaluate((node) =>
+      [...node.children].map((line) => ({
+        dir: line.querySelector('.dir')?.textContent ?? '',
+        who: line.querySelector('.who')?.textContent ?? '',
+        text: line.querySelector('.text')?.textContent ?? '',
+      })));
+  }
+
+  // Waits for a line of the traffic log that `match` accepts.
+  async trafficLine(match, what, ms = WAIT_MS) {
+    const deadline = Date.now() + ms;
+    for (;;) {
+      const lines = await this.trafficLines();
+      const found = lines.find(match);
+      if (found) return found;
+      if (Date.now() > deadline)
+        throw new Error(`no ${what} in the traffic log within ${ms} ms; it shows:\n` +
+                        lines.map((line) => JSON.stringify(line)).join('\n'));
+      await sleep(50);
+    }
   }
 
   // Waits until one of the recorded texts matches `pattern`; the texts seen.

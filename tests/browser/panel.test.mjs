@@ -16,11 +16,13 @@ const DESKTOP = { width: 1280, height: 900 };
 const screenshots = process.env.TRV_SCREENSHOT_DIR || join(tmpdir(), 'trv-browser-screenshots');
 const docs = fileURLToPath(new URL('../../docs/', import.meta.url));
 
-// Saves a screenshot of the whole page into the build directory, and into docs/ when asked to.
-async function screenshot(panel, name) {
+// Saves a screenshot of the page from its top into the build directory, and into docs/ when
+// asked to: the whole page, or what the screen shows.
+async function screenshot(panel, name, fullPage) {
   await mkdir(screenshots, { recursive: true });
   const path = join(screenshots, name);
-  await panel.page.screenshot({ path, fullPage: true });
+  await panel.page.evaluate(() => window.scrollTo(0, 0));
+  await panel.page.screenshot({ path, fullPage });
   if (process.env.TRV_SCREENSHOTS_TO_DOCS === '1') {
     await mkdir(docs, { recursive: true });
     await copyFile(path, join(docs, name));
@@ -81,7 +83,7 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
        assert.equal(session.sameSite, 'Strict');
        await panel.message((m) => m.type === 'hello', 'the "hello" message');
 
-       await panel.recordTexts('status');
+       await panel.recordTexts(await panel.find('STATUS', 'status'));
        await (await panel.button('POWER', 'ON')).click();
        await bridge.waitFor('C00');
        await (await panel.find('STATUS', 'button')).click();
@@ -89,7 +91,7 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
        // Warming up for two seconds on the simulator, then on: either says the ON was taken.
        await panel.seen(/^ ?(Count down|Power ON)/, 'the decoded power state');
        assert.deepEqual(panel.problems, []);
-       await screenshot(panel, 'web-panel-desktop.png');
+       await screenshot(panel, 'web-panel-desktop.png', true);
      });
 
   it('repeats a held arrow until the release, and not after it', { timeout: TEST_MS }, async () => {
@@ -129,20 +131,24 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
     const sender = await loggedIn(DESKTOP);
     const watcher = await loggedIn(DESKTOP);
     const from = watcher.messages.length;
-    await watcher.recordTexts();
     await (await sender.button('FREEZE', 'ON')).click();
     await bridge.waitFor('C43');
-    const traffic = await watcher.message(
-      (m) => m.type === 'traffic' && m.dir === 'TX' && m.hex === '43 34 33 0D',
-      'the other page\'s "C43" as traffic', from);
+    const c43 = (m) => m.type === 'traffic' && m.dir === 'TX' && m.hex === '43 34 33 0D';
+    const traffic = await watcher.message(c43, 'the other page\'s "C43" as traffic', from);
     assert.equal(traffic.mine, false);
     assert.match(traffic.who, /^web 127\.0\.0\.1/);
-    const own = await sender.message(
-      (m) => m.type === 'traffic' && m.dir === 'TX' && m.hex === '43 34 33 0D', 'its own "C43"');
-    assert.equal(own.mine, true);
-    // On the page: the traffic line names who sent it, and that is not this page.
-    await watcher.seen(/web 127\.0\.0\.1/, 'a traffic line of the other page');
+    assert.equal((await sender.message(c43, 'its own "C43"')).mine, true);
+    // Each page's log says who sent it: this page for the sender, the other user for the watcher.
+    const echo = /^ ?C 4 3 {2}\[CR\] ?$/;
+    const seen = await watcher.trafficLine((line) => line.dir === 'TX' && echo.test(line.text),
+                                           'TX line of "C43"');
+    assert.notEqual(seen.who, 'this page');
+    assert.match(seen.who, /web 127\.0\.0\.1/);
+    const own = await sender.trafficLine((line) => line.dir === 'TX' && echo.test(line.text),
+                                         'TX line of "C43"');
+    assert.equal(own.who, 'this page');
     assert.deepEqual(watcher.problems, []);
+    assert.deepEqual(sender.problems, []);
   });
 
   it('sends a command of the table with its digits typed in', { timeout: TEST_MS }, async () => {
@@ -150,22 +156,30 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
     await (await panel.find('Command Table', 'button')).click();
     const filter = await panel.find('Filter', 'textbox');
     await filter.type('CONT 0');
-    const entry = await panel.page.waitForSelector('::-p-aria([role="option"])');
-    const options = await panel.page.$$('::-p-aria([role="option"])');
-    let picked = null;
-    for (const option of options)
-      if ((await option.evaluate((element) => element.textContent)).startsWith('CF CONT 0%%'))
-        picked = option;
-    assert.ok(entry && picked, 'the filter keeps "CF CONT 0%%"');
-    await picked.click();
+    const entries = await panel.find('Commands', 'listbox');
+    let entry = null;
+    for (let tries = 0; !entry && tries < 100; ++tries) {
+      for (const option of await entries.$$('option'))
+        if ((await option.evaluate((node) => node.textContent)).startsWith('CF CONT 0%%[CR]'))
+          entry = option;
+      if (!entry) await sleep(100);
+    }
+    const kept = await entries.evaluate((node) => [...node.options].map((o) => o.textContent));
+    assert.ok(entry, `the filter keeps "CF CONT 0%%" among: ${kept.join(' | ')}`);
+    await entry.click();
     const command = await panel.find('Command', 'textbox');
-    assert.equal(await command.evaluate((element) => element.value), 'CF CONT 0%%');
-    await command.click({ count: 3 });
-    await command.type('CF CONT 050');
-    await panel.recordTexts();
+    assert.equal(await command.evaluate((node) => node.value), 'CF CONT 0%%');
+    // The digits typed over the '%' signs, as on the console.
+    await command.focus();
+    await panel.page.keyboard.press('End');
+    await panel.page.keyboard.press('Backspace');
+    await panel.page.keyboard.press('Backspace');
+    await panel.page.keyboard.type('50');
+    assert.equal(await command.evaluate((node) => node.value), 'CF CONT 050');
+    await panel.recordTexts(await panel.find('TxD', 'status'));
     await (await panel.find('SEND', 'button')).click();
     await bridge.waitFor('CF CONT 050');
-    await panel.seen(/C F {3}C O N T {3}0 5 0 {2}\[CR\]/, 'the command on the TxD line');
+    await panel.seen(/^ ?C F {3}C O N T {3}0 5 0 {2}\[CR\]/, 'the command on the TxD line');
     assert.deepEqual(panel.problems, []);
   });
 
@@ -174,16 +188,21 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
        const panel = await loggedIn(PHONE);
        const layout = await bridge.api('/api/layout');
        assert.ok(layout.frames.length >= 15, `${layout.frames.length} frames in the layout`);
-       for (const frame of layout.frames) if (frame.title) await panel.group(frame.title);
+       // Each captioned frame a group of that name; the one without, the traffic displays.
+       for (const frame of layout.frames) {
+         if (frame.caption) await panel.group(frame.caption);
+       }
+       await panel.find('TxD', 'status');
+       await panel.find('RxD', 'status');
        const width = await panel.page.evaluate(() => document.documentElement.scrollWidth);
        assert.ok(width <= PHONE.width, `the page is ${width} px wide on a ${PHONE.width} px screen`);
 
        const before = bridge.count('CR0');
-       await panel.recordTexts('status');
+       await panel.recordTexts(await panel.find('STATUS', 'status'));
        await (await panel.find('STATUS', 'button')).tap();
        await bridge.waitFor('CR0', before + 1);
        await panel.seen(/^ ?(Count down|Power ON)/, 'the decoded power state');
        assert.deepEqual(panel.problems, []);
-       await screenshot(panel, 'web-panel-phone.png');
+       await screenshot(panel, 'web-panel-phone.png', false);
      });
 });

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { copyFile, mkdir } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { after, before, describe, it } from 'node:test';
+import { after, afterEach, before, describe, it } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Bridge } from './bridge.mjs';
@@ -44,7 +44,12 @@ async function holdEnded(bridge) {
 describe('web panel', { timeout: 15 * TEST_MS }, () => {
   let bridge;
   let browser;
-  const open = (viewport) => Panel.open(browser, viewport);
+  let opened = [];
+  const open = async (viewport) => {
+    const panel = await Panel.open(browser, viewport);
+    opened.push(panel);
+    return panel;
+  };
   const loggedIn = async (viewport) => {
     const panel = await open(viewport);
     await panel.logIn(bridge);
@@ -54,6 +59,12 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
   before(async () => {
     bridge = await Bridge.start();
     browser = await launch();
+  });
+
+  // Each case's pages go with it, so that a hold it left cannot refuse the next one's.
+  afterEach(async () => {
+    await Promise.all(opened.map((panel) => panel.close().catch(() => {})));
+    opened = [];
   });
 
   after(async () => {
@@ -125,6 +136,27 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
     await sleep(1000);
     assert.equal(bridge.count('C46'), sent, 'sends went on more than 1 s after the page closed');
     await holdEnded(bridge);
+  });
+
+  it('ends a hold when its page stops keeping it alive', { timeout: TEST_MS }, async () => {
+    const panel = await loggedIn(DESKTOP);
+    const down = await panel.button('FOUCS', 'down');
+    const before = bridge.count('C4A');
+    const release = await panel.pressOn(down);
+    await bridge.waitFor('C4A', before + 2);
+    // The page's script stopped in the debugger: its socket stays open, its keeps stop.
+    const debug = await panel.page.createCDPSession();
+    await debug.send('Debugger.enable');
+    const paused = new Promise((resolve) => debug.once('Debugger.paused', resolve));
+    await debug.send('Debugger.pause');
+    await paused;
+    await sleep(1000);
+    const sent = bridge.count('C4A');
+    await sleep(1000);
+    assert.equal(bridge.count('C4A'), sent, 'sends went on more than 1 s after the last keep');
+    await holdEnded(bridge);
+    await debug.send('Debugger.resume');
+    await release();
   });
 
   it('shows the traffic of another user', { timeout: TEST_MS }, async () => {

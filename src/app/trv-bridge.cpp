@@ -3,6 +3,7 @@
 #include "bridge/pjlink/PjlinkProjector.h"
 #include "bridge/pjlink/PjlinkServer.h"
 #include "link/clock/QtClock.h"
+#include "link/service/ProjectorService.h"
 #include "link/settings/PortValues.h"
 #include "link/settings/QtSettingsStore.h"
 #include "link/settings/StartupSettings.h"
@@ -35,6 +36,13 @@ void onSignal(int number) {
 void logLine(const QString& line) {
     std::fprintf(stderr, "trv-bridge: %s\n", qPrintable(line));
     std::fflush(stderr);
+}
+
+trv::service::ProjectorService::Settings serviceSettings(const BridgeOptions& options) {
+    trv::service::ProjectorService::Settings settings;
+    settings.port = options.port.toStdString();
+    settings.address = options.address.toStdString();
+    return settings;
 }
 
 pjlink::PjlinkProjector::Settings projectorSettings(const BridgeOptions& options) {
@@ -100,17 +108,20 @@ int main(int argc, char** argv) {
     port.setTls(options->tls);
     port.setSettings(trv::lineSettingsFor(baudCode));
     trv::QtClock clock;
-    pjlink::PjlinkProjector projector(port, clock, projectorSettings(*options), logLine);
-    projector.setUnitAddress(options->address.toStdString());
-    projector.setVerbose(options->verbose);
+    // The one owner of the line; the front ends below each reach the projector through it.
+    trv::service::ProjectorService line(
+        port, clock, serviceSettings(*options),
+        [](const std::string& text) { logLine(QString::fromStdString(text)); });
+    line.setVerbose(options->verbose);
+    pjlink::PjlinkProjector projector(line, projectorSettings(*options));
     // A local device that comes back is opened at once, not at the next try.
     const trv::PortTarget target =
         comPort ? trv::PortMap(&store).targetFor(*comPort) : trv::PortTarget::parse(options->port);
     std::unique_ptr<trv::bridge::DeviceWatch> watch;
     if (target.kind == trv::PortTarget::Kind::Device) {
         watch = std::make_unique<trv::bridge::DeviceWatch>(target.path);
-        QObject::connect(watch.get(), &trv::bridge::DeviceWatch::appeared, &projector,
-                         &pjlink::PjlinkProjector::deviceAppeared);
+        QObject::connect(watch.get(), &trv::bridge::DeviceWatch::appeared, &line,
+                         &trv::service::ProjectorService::deviceAppeared);
     }
 
     pjlink::PjlinkServer::Options serverOptions;
@@ -168,9 +179,11 @@ int main(int argc, char** argv) {
             return;
         }
         port.setTls(reread->tls); // its files are read at the next connection
+        trv::service::ProjectorService::Settings lineSettings = serviceSettings(*reread);
+        lineSettings.port = line.settings().port; // the port changes with a restart
+        line.setSettings(lineSettings);
+        line.setVerbose(reread->verbose);
         projector.setSettings(projectorSettings(*reread));
-        projector.setUnitAddress(reread->address.toStdString());
-        projector.setVerbose(reread->verbose);
         serverOptions.password = *newSecret;
         serverOptions.verbose = reread->verbose;
         serverOptions.maxPerAddress = reread->maxPerAddress;
@@ -186,7 +199,7 @@ int main(int argc, char** argv) {
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         sigaction(number, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    projector.start();
+    line.start();
 
     const int status = QCoreApplication::exec();
     guard.log().flush();

@@ -35,8 +35,7 @@ bool ProjectorLink::Hyouji(std::string& text, std::uint8_t mode) {
         display_.rx.clear();
         clearReceiveBuffer();
         const Echo echo = renderEcho(text);
-        if (record_)
-            recordTraffic(TrafficLine::Direction::Tx, echo.text, text);
+        recordTraffic(TrafficLine::Direction::Tx, echo.text, text);
         showLegends(echo.ack, echo.cr, echo.space);
         display_.tx = echo.text;
         timer2_->setEnabled(true);
@@ -80,8 +79,7 @@ void ProjectorLink::MSComm1_OnComm(int commEvent) {
 void ProjectorLink::received(std::string arrived, const std::string& command) {
     Echo echo = renderEcho(arrived);
     // Each delivery as it came, before the buffer's limit may cut it.
-    if (record_)
-        recordTraffic(TrafficLine::Direction::Rx, echo.text, arrived);
+    recordTraffic(TrafficLine::Direction::Rx, echo.text, arrived);
     // Text that keeps arriving while nothing is sent would grow without end: start afresh
     // rather than let one buffer outgrow what the line itself could hold.
     if (receiveBuffer_.size() + arrived.size() > kReceiveLimit) {
@@ -124,8 +122,13 @@ void ProjectorLink::Timer2_Timer() {
 
 void ProjectorLink::recordTraffic(TrafficLine::Direction direction, std::string text,
                                   const std::string& bytes) {
+    if (!record_ && !tap_)
+        return;
+    const TrafficLine line{clock_.wallNow(), portName_, direction, std::move(text), bytes};
     if (record_)
-        record_->write({clock_.wallNow(), portName_, direction, std::move(text), bytes});
+        record_->write(line);
+    if (tap_)
+        tap_(line);
 }
 
 void ProjectorLink::Timer4_Timer() {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -68,6 +69,8 @@ public:
     // Every byte sent and received, the port's opening, closing and loss, a reply that did not
     // come and a hold's start and end go to `record` from now on (none: nullptr).
     void setRecord(TrafficRecord* record) { record_ = record; }
+    // The same lines also go to `tap` (none: empty), whether or not a record is kept.
+    void setTap(std::function<void(const TrafficLine&)> tap) { tap_ = std::move(tap); }
     void holdStarted() { recordEvent("hold started"); }
     void holdEnded() { recordEvent("hold ended"); }
 
@@ -91,6 +94,7 @@ private:
     SerialPort& serial_;
     Clock& clock_;
     TrafficRecord* record_ = nullptr;
+    std::function<void(const TrafficLine&)> tap_;
     std::string portName_;
     std::unique_ptr<Timer> timer2_;
     std::unique_ptr<Timer> timer4_;

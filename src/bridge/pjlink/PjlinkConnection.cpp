@@ -1,6 +1,6 @@
 #include "bridge/pjlink/PjlinkConnection.h"
 
-#include "bridge/pjlink/ProjectorService.h"
+#include "bridge/pjlink/PjlinkDevice.h"
 #include "listen/ListenGuard.h"
 
 #include <QCryptographicHash>
@@ -41,7 +41,7 @@ bool sameBytes(const QByteArray& a, const std::string& b) {
 
 } // namespace
 
-PjlinkConnection::PjlinkConnection(QTcpSocket* socket, ProjectorService& service,
+PjlinkConnection::PjlinkConnection(QTcpSocket* socket, PjlinkDevice& service,
                                    const PjlinkServer::Options& options, listen::ListenGuard& guard,
                                    PjlinkServer::Peer peer, QObject* parent)
     : QObject(parent), socket_(socket), service_(service), guard_(guard), peer_(std::move(peer)),
@@ -49,6 +49,11 @@ PjlinkConnection::PjlinkConnection(QTcpSocket* socket, ProjectorService& service
       replyLimitMs_(options.replyLimitMs), verbose_(options.verbose) {
     socket_->setParent(this);
     socket_->setReadBufferSize(kReadBuffer);
+    bool v4 = false;
+    const quint32 ipv4 = socket_->peerAddress().toIPv4Address(&v4);
+    sender_ = {service::Sender::Kind::Pjlink,
+               (v4 ? QHostAddress(ipv4) : socket_->peerAddress()).toString().toStdString(),
+               service::Sender::nextId()};
     // A reply goes out at once, not held back to be merged with the next.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket_, &QTcpSocket::readyRead, this, &PjlinkConnection::work);
@@ -219,7 +224,7 @@ bool PjlinkConnection::dispatch() {
                 replyLimit_.start(replyLimitMs_);
             // The service may answer after this connection has gone.
             QPointer<PjlinkConnection> self(this);
-            service_.request(asked_.command, asked_.parameter,
+            service_.request(asked_.command, asked_.parameter, sender_,
                              [self, sequence](const std::string& value) {
                                  if (self)
                                      self->answered(sequence, value);

@@ -2,6 +2,7 @@
 
 #include "bridge/pjlink/PjlinkRequest.h"
 #include "bridge/pjlink/PjlinkServer.h"
+#include "link/service/Sender.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -17,7 +18,7 @@ class ListenGuard;
 
 namespace trv::bridge::pjlink {
 
-class ProjectorService;
+class PjlinkDevice;
 
 // One PJLink client: the greeting and authentication, its requests read in order and answered
 // in order, one at a time to the projector service, and the limits that keep a client from
@@ -35,7 +36,7 @@ public:
     static constexpr int kCloseGraceMs = 5000;
 
     // Takes over `socket`; start() sends the greeting.
-    PjlinkConnection(QTcpSocket* socket, ProjectorService& service,
+    PjlinkConnection(QTcpSocket* socket, PjlinkDevice& service,
                      const PjlinkServer::Options& options, listen::ListenGuard& guard,
                      PjlinkServer::Peer peer, QObject* parent = nullptr);
     ~PjlinkConnection() override;
@@ -83,9 +84,10 @@ private:
     void log(const QString& line, const QString& kind = {}) const;
 
     QTcpSocket* socket_;
-    ProjectorService& service_;
+    PjlinkDevice& service_;
     listen::ListenGuard& guard_;
     PjlinkServer::Peer peer_;
+    service::Sender sender_; // as the line's traffic names this client
     QByteArray password_;
     QByteArray random_;
     int idleMs_;

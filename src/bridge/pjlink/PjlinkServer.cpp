@@ -20,7 +20,7 @@ int hardLimit(const PjlinkServer::Options& options) { return 2 * options.maxClie
 
 } // namespace
 
-PjlinkServer::PjlinkServer(ProjectorService& service, listen::ListenGuard& guard, Options options,
+PjlinkServer::PjlinkServer(PjlinkDevice& service, listen::ListenGuard& guard, Options options,
                            QObject* parent)
     : QObject(parent), service_(service), guard_(guard), options_(std::move(options)),
       book_(limitsOf(options_)) {

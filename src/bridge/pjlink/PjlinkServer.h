@@ -14,7 +14,7 @@ class ListenGuard;
 namespace trv::bridge::pjlink {
 
 class PjlinkConnection;
-class ProjectorService;
+class PjlinkDevice;
 
 // The PJLink port: accepts clients within the limits of the listener's rules (in total, per
 // address, the back-off after failed logins) and gives each a connection of its own, all asking
@@ -43,7 +43,7 @@ public:
     };
 
     // `guard` is shared with the program's other listeners and outlives the server.
-    PjlinkServer(ProjectorService& service, listen::ListenGuard& guard, Options options,
+    PjlinkServer(PjlinkDevice& service, listen::ListenGuard& guard, Options options,
                  QObject* parent = nullptr);
     ~PjlinkServer() override;
 
@@ -72,7 +72,7 @@ private:
     // is a socket that exists.
     void sweep();
 
-    ProjectorService& service_;
+    PjlinkDevice& service_;
     listen::ListenGuard& guard_;
     Options options_;
     listen::ConnectionBook book_;

@@ -26,6 +26,7 @@ class ProjectorService final : public QObject {
     Q_OBJECT
 public:
     struct Settings {
+        std::string port;         // the line as the user named it, for its state before it opens
         std::string address;      // the configured unit address ("", "AFFF", "A001".."A004")
         int replyWindowMs = 1000; // an exchange without its carriage return ends here
         int clearMs = 1200;       // the displays empty this long after a send, as on the panel
@@ -64,7 +65,7 @@ public:
     static constexpr int kHoldPeriodMs = 100;
     static constexpr int kHoldReplyMs = 150; // the panel's periods during a hold
     static constexpr int kHoldClearMs = 200;
-    static constexpr int kHoldKeepMs = 500;     // a hold not kept alive this long ends
+    static constexpr int kHoldKeepMs = 500;      // a hold not kept alive this long ends
     static constexpr int kHoldLongestMs = 60000; // and any hold ends after this
     static constexpr std::size_t kRecordLines = 1000;
 
@@ -118,19 +119,21 @@ private:
 
     void next();
     void nextSoon();
-    void begin(Job job);
+    bool begin(Job job);
+    void holdSend();
     void arrived();
     void finish(Outcome outcome);
-    void answerAll(Job& job, Outcome outcome, const ExchangeResult& result);
-    void noted(const std::string& command, const std::string& address, const ExchangeResult& r);
+    void answerLater(Done done, Outcome outcome, ExchangeResult result = {});
+    void noted(const Job& job, const ExchangeResult& r);
+    void setPeriods(int replyMs, int clearMs);
     void holdTick();
     void stopHold(const char* why);
     void lost(const QString& reason);
     void reopen();
     bool tryOpen();
     bool reopenForRequest();
-    void setLine(LineState line);
-    void emitEvent(ServiceEvent e) { emit event(e); }
+    void setLine(LineState line, bool always = false);
+    void tellDisplay();
     void traffic(const TrafficLine& line);
     void log(const std::string& line) {
         if (log_)
@@ -145,10 +148,10 @@ private:
     bool verbose_ = false;
     std::deque<Job> jobs_;
     std::optional<Job> current_;
-    std::int64_t currentSentMs_ = 0;
-    std::unique_ptr<Timer> window_; // the reply window of the exchange on the line
+    ExchangeResult result_; // of the exchange on the line
     std::unique_ptr<Timer> retry_;
     std::unique_ptr<Timer> holdTimer_;
+    std::unique_ptr<Timer> keepTimer_;
     bool nextQueued_ = false;
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;
@@ -167,6 +170,7 @@ private:
     bool muted_ = false;
     std::deque<std::string> record_;
     Sender lastSender_;
+    ProjectorLink::Display shown_;
 };
 
 } // namespace trv::service

@@ -12,8 +12,8 @@ namespace trv::service {
 // The line's state as the service tells it.
 struct LineState {
     bool up = false;
-    std::string port;      // what the line is: "COM3", "/dev/ttyUSB0", "host:port"
-    std::string reason;    // why it is down; empty while up or before the first try
+    std::string port;          // what the line is: "COM3", "/dev/ttyUSB0", "host:port"
+    std::string reason;        // why it is down; empty while up or before the first try
     std::int64_t retryMs = -1; // when down: the next try in this many ms; -1 for none planned
     bool operator==(const LineState&) const = default;
 };
@@ -36,11 +36,11 @@ struct ServiceEvent {
         Values,  // the shared values (status cache) changed
     };
     Kind kind = Kind::Traffic;
-    TrafficLine traffic;         // Traffic
-    Sender sender;               // Traffic: who sent it (a send only)
+    TrafficLine traffic;            // Traffic
+    Sender sender;                  // Traffic: who sent it (a send only)
     ProjectorLink::Display display; // Display
-    LineState line;              // Line
-    HoldState hold;              // Hold
+    LineState line;                 // Line
+    HoldState hold;                 // Hold
 };
 
 } // namespace trv::service

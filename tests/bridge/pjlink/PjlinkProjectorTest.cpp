@@ -10,7 +10,7 @@ namespace {
 
 class ProjectorSide : public ::testing::Test {
 protected:
-    ProjectorSide() { projector_.start(); }
+    ProjectorSide() { line_.start(); }
     static PjlinkProjector::Settings settings() {
         PjlinkProjector::Settings settings;
         std::string error;
@@ -18,7 +18,7 @@ protected:
         return settings;
     }
     void ask(const char* command, const char* parameter) {
-        projector_.request(command, parameter,
+        projector_.request(command, parameter, client_,
                            [this](const std::string& value) { replies_.push_back(value); });
     }
     // One turn of the event loop: the next exchange goes out.
@@ -27,7 +27,10 @@ protected:
     testing::FakeSerialPort port_;
     testing::ManualClock clock_;
     QStringList log_;
-    PjlinkProjector projector_{port_, clock_, settings(), [this](const QString& l) { log_ << l; }};
+    service::ProjectorService line_{
+        port_, clock_, {}, [this](const std::string& l) { log_ << QString::fromStdString(l); }};
+    PjlinkProjector projector_{line_, settings()};
+    const service::Sender client_{service::Sender::Kind::Pjlink, "127.0.0.1", 1};
     std::vector<std::string> replies_;
 };
 
@@ -78,6 +81,7 @@ TEST_F(ProjectorSide, LateReplyIsNotTheNextRequestsAndASetPastItsTimeIsNotSent) 
     turn();
     clock_.advance(1000);
     turn();
+    turn(); // the refusal is answered on the loop's next turn
     EXPECT_EQ(port_.writes, (Strings{"CR0\r", "CR3\r", "CR0\r", "CR3\r", "CR1\r"}));
     EXPECT_EQ(replies_, (Strings{"ERR4", "1234 1", "ERR4", "ERR4", "ERR4"}));
 }
@@ -140,7 +144,7 @@ TEST_F(ProjectorSide, ALineThatIsBackIsOpenedByTheNextRequestOrWhenItsDeviceAppe
         clock_.advance(row.afterMs); // tries at 1, 3 and 7 s
         port_.failOpen = false;
         if (row.device) {
-            projector_.deviceAppeared();
+            line_.deviceAppeared();
         } else {
             ask("POWR", "?");
             turn();

@@ -1,6 +1,6 @@
 #include "bridge/pjlink/PjlinkServer.h"
 #include "bridge/pjlink/PjlinkConnection.h"
-#include "bridge/pjlink/ProjectorService.h"
+#include "bridge/pjlink/PjlinkDevice.h"
 #include "listen/ListenGuard.h"
 #include "support/Fakes.h"
 #include "support/LoopbackServer.h"
@@ -23,9 +23,10 @@ namespace {
 
 // Answers "?" with "1" and a set with its parameter (so replies show which request they
 // answer); holds the commands in `slow` until released.
-class FakeService : public ProjectorService {
+class FakeService : public PjlinkDevice {
 public:
-    void request(const std::string& command, const std::string& parameter, Reply reply) override {
+    void request(const std::string& command, const std::string& parameter,
+                 const service::Sender&, Reply reply) override {
         asked.push_back(command + ' ' + parameter);
         if (slow.count(command)) {
             held.push_back({value(command, parameter), std::move(reply)});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/service/Sender.h"
+
 #include <functional>
 #include <string>
 
@@ -7,16 +9,18 @@ namespace trv::bridge::pjlink {
 
 // The projector as the network side sees it: one PJLink request in, one reply value out, as
 // soon as it is known.
-class ProjectorService {
+class PjlinkDevice {
 public:
     using Reply = std::function<void(const std::string& value)>;
 
-    virtual ~ProjectorService() = default;
+    virtual ~PjlinkDevice() = default;
 
     // `command` is the request's four letters in upper case ("POWR"), `parameter` what follows
     // the blank ("1", "?"). `reply` is called exactly once with the value that goes after "="
-    // ("OK", "ERR3", "1", "11 12 31 51"), at once or later from the event loop.
-    virtual void request(const std::string& command, const std::string& parameter, Reply reply) = 0;
+    // ("OK", "ERR3", "1", "11 12 31 51"), at once or later from the event loop. `from` is the
+    // client, as the line's traffic names it.
+    virtual void request(const std::string& command, const std::string& parameter,
+                         const service::Sender& from, Reply reply) = 0;
 };
 
 } // namespace trv::bridge::pjlink

@@ -6,9 +6,9 @@
 #include "Harness.h"
 #include "XDisplay.h"
 
+#include "link/panel/PanelLayout.h"
 #include "link/settings/QtSettingsStore.h"
 #include "windows/common/Twips.h"
-#include "windows/panel/PanelLayout.h"
 
 #include <QApplication>
 #include <QDir>

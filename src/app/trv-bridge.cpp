@@ -1,5 +1,6 @@
 #include "bridge/BridgeOptions.h"
 #include "bridge/DeviceWatch.h"
+#include "bridge/http/HttpFront.h"
 #include "bridge/pjlink/PjlinkProjector.h"
 #include "bridge/pjlink/PjlinkServer.h"
 #include "link/clock/QtClock.h"
@@ -68,6 +69,17 @@ std::optional<QString> password(const BridgeOptions& options) {
     return password;
 }
 
+// The web panel's password, or nothing when the options name a file that cannot be used.
+std::optional<QString> httpPassword(const BridgeOptions& options) {
+    QString error, warning;
+    const std::optional<QString> password = options.readHttpPassword(error, warning);
+    if (!warning.isEmpty())
+        logLine(QStringLiteral("warning: %1").arg(warning));
+    if (!password)
+        logLine(error);
+    return password;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +103,17 @@ int main(int argc, char** argv) {
     std::optional<QString> secret = password(*options);
     if (!secret)
         return 2;
+    std::optional<QString> httpSecret = httpPassword(*options);
+    if (!httpSecret)
+        return 2;
+    std::optional<QSslConfiguration> httpTls;
+    if (options->httpListen.on && !options->httpCert.isEmpty()) {
+        httpTls = trv::http::HttpFront::loadTls(options->httpCert, options->httpKey, error);
+        if (!httpTls) {
+            logLine(error);
+            return 2;
+        }
+    }
 
     // The line: COM n through the same port map as the panel, or a device or address.
     trv::QtSettingsStore store(options->profile);
@@ -148,6 +171,24 @@ int main(int argc, char** argv) {
         logLine(QStringLiteral("no PJLink clients served (pjlink-listen none); driving %1")
                     .arg(options->port));
     }
+    std::unique_ptr<trv::http::HttpFront> http;
+    if (options->httpListen.on) {
+        trv::http::HttpFront::Settings httpSettings;
+        httpSettings.name = options->name;
+        httpSettings.password = *httpSecret;
+        httpSettings.hosts = options->httpHosts;
+        httpSettings.tls = httpTls;
+        http = std::make_unique<trv::http::HttpFront>(line, guard, httpSettings);
+        if (!http->listen(options->httpListen.host, options->httpListen.port, error)) {
+            logLine(QStringLiteral("cannot listen on %1: %2").arg(options->httpListen.text, error));
+            return 1;
+        }
+        std::printf("http %s\n", qPrintable(http->url()));
+        std::fflush(stdout);
+        logLine(QStringLiteral("web panel and HTTP API on %1%2")
+                    .arg(http->url(),
+                         httpSecret->isEmpty() ? QStringLiteral(" (no password)") : QString()));
+    }
     // Signals are taken from here on, so one that comes while the line opens ends us cleanly.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         logLine(QStringLiteral("cannot watch for signals"));
@@ -161,20 +202,32 @@ int main(int argc, char** argv) {
         if (number != SIGHUP) {
             // Replies on their way go out first; a client that takes none is not waited for.
             logLine(QStringLiteral("ending"));
-            if (!server) {
+            // Each front end closes its own clients; the end comes when all have.
+            auto open = std::make_shared<int>(int(bool(server)) + int(bool(http)));
+            const auto oneClosed = [open] {
+                if (--*open == 0)
+                    QCoreApplication::quit();
+            };
+            if (*open == 0) {
                 QCoreApplication::quit();
                 return;
             }
-            QObject::connect(server.get(), &pjlink::PjlinkServer::closed, &app,
-                             &QCoreApplication::quit);
             QTimer::singleShot(2000, &app, &QCoreApplication::quit);
-            server->closeAll();
+            if (server) {
+                QObject::connect(server.get(), &pjlink::PjlinkServer::closed, &app, oneClosed);
+                server->closeAll();
+            }
+            if (http) {
+                QObject::connect(http.get(), &trv::http::HttpFront::closed, &app, oneClosed);
+                http->closeAll();
+            }
             return;
         }
         // Rereads the file; what the command line said still wins.
         std::optional<BridgeOptions> reread = BridgeOptions::parse(arguments, error);
         std::optional<QString> newSecret = reread ? password(*reread) : std::nullopt;
-        if (!reread || !newSecret) {
+        std::optional<QString> newHttpSecret = newSecret ? httpPassword(*reread) : std::nullopt;
+        if (!reread || !newSecret || !newHttpSecret) {
             logLine(QStringLiteral("configuration not reread: %1").arg(error));
             return;
         }
@@ -189,6 +242,10 @@ int main(int argc, char** argv) {
         serverOptions.maxPerAddress = reread->maxPerAddress;
         if (server)
             server->setOptions(serverOptions);
+        if (http) {
+            http->setPassword(*newHttpSecret); // a changed one ends every session
+            http->setHosts(reread->httpHosts);
+        }
         guard.log().setVerbose(reread->verbose);
         logLine(QStringLiteral("configuration reread (the port and the listening address change "
                                "with a restart)"));

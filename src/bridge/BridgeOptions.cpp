@@ -33,6 +33,16 @@ constexpr Key kKeys[] = {
     {"pjlink-listen", "HOST:PORT",
      "where to listen for PJLink clients (default 0.0.0.0:4352; "
      "[::]:4352 for IPv6 and IPv4; port 0 picks a free one; none: no PJLink)"},
+    {"http-listen", "HOST:PORT",
+     "where to serve the web panel and HTTP API (default none; without http-password-file "
+     "only a loopback address such as 127.0.0.1:8080)"},
+    {"http-password-file", "FILE",
+     "file holding the web panel's password (default: none; PJLink's is not used)"},
+    {"http-cert", "FILE", "web panel over HTTPS: its certificate (PEM), with http-key"},
+    {"http-key", "FILE", "web panel over HTTPS: the certificate's private key (PEM)"},
+    {"http-hosts", "NAMES",
+     "further host names the web panel is reached by, separated by commas (default: its "
+     "addresses only)"},
     {"name", "NAME", "the name answered to NAME ? (default TRV-M5400)"},
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
@@ -98,6 +108,28 @@ bool apply(const QString& key, const QString& value, BridgeOptions& options, QSt
     } else if (key == QLatin1String("pjlink-listen")) {
         if (!parseListen(value.trimmed(), options.pjlinkListen))
             return bad(QStringLiteral("HOST:PORT with an IP address, or none"));
+    } else if (key == QLatin1String("http-listen")) {
+        if (!parseListen(value.trimmed(), options.httpListen))
+            return bad(QStringLiteral("HOST:PORT with an IP address, or none"));
+    } else if (key == QLatin1String("http-password-file")) {
+        options.httpPasswordFile = value;
+    } else if (key == QLatin1String("http-cert")) {
+        options.httpCert = value.trimmed();
+    } else if (key == QLatin1String("http-key")) {
+        options.httpKey = value.trimmed();
+    } else if (key == QLatin1String("http-hosts")) {
+        QStringList names;
+        for (const QString& name : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString trimmed = name.trimmed();
+            // A Host header's name, with or without a port: nothing that could not be one.
+            if (trimmed.isEmpty() || std::any_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+                    return !(c.isLetterOrNumber() && c.unicode() < 0x80) &&
+                           !QStringLiteral(".-:[]").contains(c);
+                }))
+                return bad(QStringLiteral("host names separated by commas"));
+            names.append(trimmed);
+        }
+        options.httpHosts = names;
     } else if (key == QLatin1String("name")) {
         // PJLink names are at most 64 characters of printable ASCII.
         if (value.size() > 64 || std::any_of(value.begin(), value.end(), [](QChar c) {
@@ -192,7 +224,8 @@ std::optional<int> BridgeOptions::comPort(const QString& port) {
 QString BridgeOptions::usage() {
     QString text = QStringLiteral(
         "Usage: trv-bridge [options]\n"
-        "Serves a TRV-M5400 projector on its RS-232C line to PJLink Class 1 clients.\n\n"
+        "Serves a TRV-M5400 projector on its RS-232C line to PJLink Class 1 clients and, with\n"
+        "--http-listen, to browsers (a web panel) and programs (an HTTP API).\n\n"
         "Options (each also a key of the configuration file, without the dashes):\n"
         "  --config FILE          read the settings from FILE (INI); options given here win\n");
     for (const Key& key : kKeys)
@@ -204,8 +237,10 @@ QString BridgeOptions::usage() {
         "  --verbose              log every request and every exchange on the line\n"
         "  --help, --version\n\n"
         "At start it prints one line per front end on standard output: \"pjlink HOST:PORT\",\n"
-        "the address and port it listens on. Logs go to standard error. SIGHUP rereads the\n"
-        "configuration file; SIGTERM ends cleanly.\n");
+        "the address and port it listens on, then \"http URL\" (http://HOST:PORT/, or\n"
+        "https://) where the web panel is. Logs go to standard error. SIGHUP rereads the\n"
+        "configuration file and the passwords (a changed web password ends every web session);\n"
+        "SIGTERM ends cleanly.\n");
     return text;
 }
 
@@ -278,33 +313,61 @@ std::optional<BridgeOptions> BridgeOptions::parse(const QStringList& arguments, 
         error = QStringLiteral("no port given: --port, or port= in the configuration file");
         return std::nullopt;
     }
+    if (options.httpCert.isEmpty() != options.httpKey.isEmpty()) {
+        error = QStringLiteral("http-cert and http-key go together: HTTPS needs both");
+        return std::nullopt;
+    }
+    if (options.httpListen.on && !options.httpListen.host.isLoopback() &&
+        options.httpPasswordFile.isEmpty()) {
+        error = QStringLiteral("http-listen %1 without http-password-file: the web panel "
+                               "switches the projector, so beyond this machine (loopback) it "
+                               "needs a password")
+                    .arg(options.httpListen.text);
+        return std::nullopt;
+    }
     return options;
 }
 
-std::optional<QString> BridgeOptions::readPassword(QString& error, QString& warning) const {
-    if (passwordFile.isEmpty())
+namespace {
+
+// The first line of `path`; nothing with `error` when it cannot be read or is not 1 to
+// `limit` bytes; `warning` when others may read it.
+std::optional<QString> readSecret(const QString& path, int limit, QString& error,
+                                  QString& warning) {
+    if (path.isEmpty())
         return QString();
-    if (const QString why = unreadable(passwordFile, 4096); !why.isEmpty()) {
-        error = QStringLiteral("cannot read the password file %1: %2").arg(passwordFile, why);
+    if (const QString why = unreadable(path, 4096); !why.isEmpty()) {
+        error = QStringLiteral("cannot read the password file %1: %2").arg(path, why);
         return std::nullopt;
     }
-    QFile file(passwordFile);
-    const QFileInfo info(passwordFile);
+    QFile file(path);
+    const QFileInfo info(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the password file %1: %2")
-                    .arg(passwordFile, file.errorString());
+        error =
+            QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
     if (info.permissions() & QFileDevice::ReadOther)
-        warning = QStringLiteral("the password file %1 can be read by others (chmod 600 it)")
-                      .arg(passwordFile);
-    // The first line; PJLink passwords are at most 32 characters.
+        warning =
+            QStringLiteral("the password file %1 can be read by others (chmod 600 it)").arg(path);
     const QString password = QString::fromUtf8(file.readLine()).trimmed();
-    if (password.isEmpty() || password.toUtf8().size() > 32) {
-        error = QStringLiteral("the password in %1 must be 1 to 32 characters").arg(passwordFile);
+    if (password.isEmpty() || password.toUtf8().size() > limit) {
+        error =
+            QStringLiteral("the password in %1 must be 1 to %2 characters").arg(path).arg(limit);
         return std::nullopt;
     }
     return password;
+}
+
+} // namespace
+
+std::optional<QString> BridgeOptions::readPassword(QString& error, QString& warning) const {
+    // PJLink passwords are at most 32 characters.
+    return readSecret(passwordFile, 32, error, warning);
+}
+
+std::optional<QString> BridgeOptions::readHttpPassword(QString& error, QString& warning) const {
+    return readSecret(httpPasswordFile, 256, error, warning);
 }
 
 } // namespace trv::bridge

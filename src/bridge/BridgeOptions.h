@@ -27,8 +27,14 @@ struct BridgeOptions {
     };
     Listen pjlinkListen{true, QHostAddress(QHostAddress::AnyIPv4), 4352,
                         QStringLiteral("0.0.0.0:4352")};
+    // The web panel and HTTP API; off unless asked for.
+    Listen httpListen{false, QHostAddress(), 0, QStringLiteral("none")};
     QString name = QStringLiteral("TRV-M5400");
     QString passwordFile;
+    // The web panel's own password, apart from PJLink's: without one only loopback is allowed.
+    QString httpPasswordFile;
+    QString httpCert, httpKey; // PEM: HTTPS instead of HTTP, both or neither
+    QStringList httpHosts;     // further Host names the web panel answers to
     pjlink::InputMap inputs;
     int cacheMs = 1000;
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)
@@ -44,6 +50,8 @@ struct BridgeOptions {
     // Reads the password file: nothing with `error` when it cannot be read; `warning` when
     // others may read it.
     std::optional<QString> readPassword(QString& error, QString& warning) const;
+    // The same for http-password-file (1 to 256 bytes).
+    std::optional<QString> readHttpPassword(QString& error, QString& warning) const;
     bool listensBeyondLoopback() const {
         return pjlinkListen.on && !pjlinkListen.host.isLoopback();
     }

@@ -2,13 +2,12 @@
 
 #include "ctl/CtlSession.h"
 #include "link/Catalogue.h"
+#include "link/service/ExchangeJson.h"
 #include "link/settings/StartupSettings.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #ifdef Q_OS_WIN
 #include "link/transport/WinPortList.h"
 #else
@@ -23,37 +22,9 @@ QString latin1(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
-QJsonValue asJson(const std::optional<ReplyValue>& value) {
-    if (!value)
-        return {};
-    if (const auto* read = std::get_if<ReplyValue::StatusRead>(&value->read)) {
-        const std::string_view word = ReplyValue::word(read->status);
-        return QString::fromLatin1(word.data(), qsizetype(word.size()));
-    }
-    if (const auto* read = std::get_if<ReplyValue::InputRead>(&value->read))
-        return read->number;
-    if (const auto* read = std::get_if<ReplyValue::SettingRead>(&value->read))
-        return latin1(read->words);
-    if (const auto* read = std::get_if<ReplyValue::LampRead>(&value->read))
-        return read->hours;
-    const auto& celsius = std::get<ReplyValue::TemperatureRead>(value->read).celsius;
-    return QJsonArray{celsius[0], celsius[1], celsius[2]};
-}
-
-void print(QTextStream& out, const Exchange& e, bool json) {
+void print(QTextStream& out, const ExchangeResult& e, bool json) {
     if (json) {
-        QJsonObject object{
-            {QStringLiteral("command"), e.command},
-            {QStringLiteral("out"), latin1(e.sent)},
-            {QStringLiteral("in"), latin1(e.received)},
-            {QStringLiteral("tx"), latin1(e.tx)},
-            {QStringLiteral("rx"), latin1(e.rx)},
-            {QStringLiteral("decoded"), e.decoded ? QJsonValue(latin1(*e.decoded)) : QJsonValue()},
-            {QStringLiteral("value"), asJson(e.value)},
-            {QStringLiteral("replied"), e.replied},
-            {QStringLiteral("sentAtMs"), e.sentAtMs},
-            {QStringLiteral("replyMs"), e.replyMs >= 0 ? QJsonValue(e.replyMs) : QJsonValue()}};
-        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        out << QJsonDocument(exchangeJson(e)).toJson(QJsonDocument::Compact) << '\n';
         return;
     }
     out << "TxD:" << latin1(e.tx) << '\n' << "RxD:" << latin1(e.rx) << '\n';
@@ -183,7 +154,7 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
                        "the panel: its reply will not be decoded\n";
                 err.flush();
             }
-            const Exchange e = session.exchange(command);
+            const ExchangeResult e = session.exchange(command);
             if (options.json && !e.sent.empty())
                 print(out, e, true);
             else if (!options.json && e.decoded)
@@ -210,7 +181,7 @@ int runCommand(const CtlOptions& options, QTextStream& out, QTextStream& err,
     }
     int exit = kAnswered;
     for (const QString& text : options.texts) {
-        const Exchange e = session.exchange(text);
+        const ExchangeResult e = session.exchange(text);
         if (!e.sent.empty())
             print(out, e, options.json);
         if (session.lost())

@@ -77,9 +77,9 @@ bool CtlSession::send(const QString& command) {
     return written && !lost();
 }
 
-Exchange CtlSession::exchange(const QString& command) {
-    Exchange result;
-    result.command = command;
+ExchangeResult CtlSession::exchange(const QString& command) {
+    ExchangeResult result;
+    result.command = command.toStdString();
     link_.setStatus({});
     result.sentAtMs = started_.elapsed();
     if (!send(command))

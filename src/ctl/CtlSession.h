@@ -2,9 +2,9 @@
 
 #include "ctl/CtlOptions.h"
 #include "link/ProjectorLink.h"
-#include "link/ReplyValue.h"
 #include "link/TrafficRecord.h"
 #include "link/clock/QtClock.h"
+#include "link/service/ExchangeResult.h"
 #include "link/settings/QtSettingsStore.h"
 #include "link/transport/DevicePort.h"
 
@@ -15,19 +15,6 @@
 #include <string>
 
 namespace trv::ctl {
-
-// One command and its answer, as the panel's displays would show them.
-struct Exchange {
-    QString command;
-    std::string sent;     // what went out, unit address and carriage return included
-    std::string received; // what came back
-    std::string tx, rx;   // the echoes of both directions
-    std::optional<std::string> decoded;
-    std::optional<ReplyValue> value; // the decoded reply as data
-    bool replied = false;
-    qint64 sentAtMs = 0; // since the run started
-    qint64 replyMs = -1; // from the send to the end of the reply
-};
 
 // The projector as trv-ctl reaches it: the panel's port map, stored settings (never written),
 // unit address, echo, decoders and reply window.
@@ -43,7 +30,7 @@ public:
     bool open(QString& reason);
     // Sends one command and waits for its reply, the end of the reply window or the loss of
     // the link. `sent` stays empty when the command did not go out.
-    Exchange exchange(const QString& command);
+    ExchangeResult exchange(const QString& command);
     // Sends a command at once and every 100 ms for `seconds`, or until `stop` says so or the
     // link is lost; counts the sends and the replies.
     void hold(const QString& command, double seconds, const std::function<bool()>& stop, int& sends,

@@ -283,6 +283,103 @@ TEST_F(Bridge, SaysWhereEachFrontEndListens) {
     }
 }
 
+TEST_F(Bridge, ServesTheWebPanelWhereItsLineAfterPjlinksSays) {
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine());
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^http http://127\\.0\\.0\\.1:([1-9][0-9]*)/\n$"))
+            .match(said);
+    ASSERT_TRUE(match.hasMatch()) << said.toStdString();
+    const QByteArray authority = "127.0.0.1:" + match.captured(1).toLatin1();
+    // On loopback without a password no login is asked for.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(match.captured(1).toUInt()));
+    ASSERT_TRUE(client.waitForConnected(5000));
+    client.write("GET /api/status?fresh=1 HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+    QByteArray reply;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            client.waitForReadyRead(50);
+            reply += client.readAll();
+            return reply.contains("\"temperatures\"");
+        },
+        15000))
+        << reply.toStdString();
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.toStdString();
+    EXPECT_TRUE(reply.contains("\"status\":{\"ageMs\":")) << "read afresh: " << reply.toStdString();
+    daemon_.terminate();
+    ASSERT_TRUE(daemon_.waitForFinished(5000));
+    EXPECT_EQ(daemon_.exitCode(), 0);
+}
+
+TEST_F(Bridge, AChangedWebPasswordEndsTheSessionsOnHangUp) {
+    QFile secret(dir_.path() + QStringLiteral("/web-password"));
+    const auto setPassword = [&](const QByteArray& password) {
+        ASSERT_TRUE(secret.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        secret.write(password + '\n');
+        secret.close();
+        secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    setPassword("room12");
+    START({"--http-listen", "127.0.0.1:0", "--http-password-file", secret.fileName()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine());
+    const quint16 port = quint16(said.section(u':', -1).chopped(2).toUInt());
+    ASSERT_NE(port, 0) << said.toStdString();
+    const QByteArray authority = "127.0.0.1:" + QByteArray::number(port);
+    // The status line and the headers of one request's reply.
+    const auto ask = [&](const QByteArray& request) {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(5000))
+            return QByteArray("(no connection)");
+        client.write(request);
+        QByteArray reply;
+        (void)QTest::qWaitFor(
+            [&] {
+                client.waitForReadyRead(50);
+                reply += client.readAll();
+                return reply.contains("\r\n\r\n");
+            },
+            5000);
+        return reply;
+    };
+    const QByteArray body = "password=room12";
+    const QByteArray login =
+        ask("POST /login HTTP/1.1\r\nHost: " + authority + "\r\nOrigin: http://" + authority +
+            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const qsizetype at = login.indexOf("trv-session=");
+    ASSERT_GE(at, 0) << login.toStdString();
+    const QByteArray cookie = login.mid(at, login.indexOf(';', at) - at);
+    const QByteArray status =
+        "GET /api/status HTTP/1.1\r\nHost: " + authority + "\r\nCookie: " + cookie + "\r\n\r\n";
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 200 ")) << "logged in";
+    // The same password reread keeps the session; a new one ends it.
+    ::kill(pid_t(daemon_.processId()), SIGHUP);
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += daemon_.readAllStandardError();
+            return log.contains("configuration reread");
+        },
+        5000));
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 200 ")) << "the same password";
+    setPassword("room13");
+    ::kill(pid_t(daemon_.processId()), SIGHUP);
+    log.clear();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            log += daemon_.readAllStandardError();
+            return log.contains("configuration reread");
+        },
+        5000));
+    EXPECT_TRUE(ask(status).startsWith("HTTP/1.1 401 ")) << "a new password";
+    EXPECT_TRUE(ask("GET /api/status HTTP/1.1\r\nHost: " + authority +
+                    "\r\nAuthorization: Bearer room13\r\n\r\n")
+                    .startsWith("HTTP/1.1 200 "));
+}
+
 TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
     QFile config(dir_.path() + QStringLiteral("/room.conf"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
@@ -312,6 +409,16 @@ TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
          ": unknown key \"listen\" (it is now \"pjlink-listen\")"},
         {{"--port", link(), "--listen", "0.0.0.0:4352"},
          "Unknown option 'listen' (it is now --pjlink-listen)."},
+        {{"--port", link(), "--http-listen", "0.0.0.0:0"},
+         "http-listen 0.0.0.0:0 without http-password-file: the web panel switches the "
+         "projector, so beyond this machine (loopback) it needs a password"},
+        {{"--port", link(), "--http-listen", "127.0.0.1:0", "--http-cert", "/nonexistent"},
+         "http-cert and http-key go together"},
+        {{"--port", link(), "--http-listen", "127.0.0.1:0", "--http-cert", "/nonexistent",
+          "--http-key", "/nonexistent"},
+         "cannot read the certificate /nonexistent: no such file or directory"},
+        {{"--port", link(), "--http-listen", "localhost:80"},
+         "bad value for --http-listen: \"localhost:80\""},
     };
     for (const auto& row : rows) {
         const std::string given = row.arguments.join(u' ').toStdString();

@@ -1,5 +1,5 @@
 #include "link/Catalogue.h"
-#include "windows/panel/PanelLayout.h"
+#include "link/panel/PanelLayout.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -101,6 +101,8 @@ void GatedConnection::refuse(int status, const QString& reason) {
     socket_->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + statusText(status) +
                    "\r\nContent-Type: text/plain; charset=utf-8\r\n"
                    "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\n"
+                   "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'\r\n"
+                   "Referrer-Policy: same-origin\r\n"
                    "Connection: close\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body);
     closing_ = true;
@@ -109,8 +111,14 @@ void GatedConnection::refuse(int status, const QString& reason) {
     socket_->disconnectFromHost();
 }
 
+void GatedConnection::setAnswering(bool answering) {
+    answering_ = answering;
+    if (!answering_)
+        written();
+}
+
 void GatedConnection::written() {
-    if (!held_ || socket_->bytesToWrite() > limits_.unsentBytes)
+    if (!held_ || answering_ || socket_->bytesToWrite() > limits_.unsentBytes)
         return;
     held_ = false;
     // This slot and the server's both look again.
@@ -167,13 +175,15 @@ void GatedConnection::readable() {
         hide();
         return;
     }
-    if (handedOver_ && socket_->bytesToWrite() > limits_.unsentBytes) {
+    if (handedOver_ && (answering_ || socket_->bytesToWrite() > limits_.unsentBytes)) {
         held_ = true;
         hide();
         return;
     }
     // Through: the server reads this request, and this slot looks again at what follows.
     started_ = false;
+    if (gate_)
+        gate_->current_ = socket_;
     if (verdict.upgrade) {
         // A WebSocket is kept alive by its pings, no longer by requests.
         webSocket_ = true;

@@ -24,6 +24,8 @@ public:
     bool upgradeApproved() const { return upgradeApproved_; }
     // Closes once what was written is out, or after the grace time.
     void close(const QString& reason);
+    // A reply is on its way: the next request waits until it is out.
+    void setAnswering(bool answering);
     // The gate is going: nothing is reported to it any more.
     void detach() { gate_ = nullptr; }
 
@@ -50,6 +52,7 @@ private:
     bool started_ = false; // bytes of the next request have come
     bool handedOver_ = false;
     bool held_ = false; // a whole request waits for the client to take its replies
+    bool answering_ = false;
     bool closing_ = false;
     bool webSocket_ = false;
     bool upgradeApproved_ = false;

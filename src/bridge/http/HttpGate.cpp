@@ -5,6 +5,7 @@
 #include "listen/AddressKey.h"
 #include "listen/ListenGuard.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace trv::http {
@@ -26,6 +27,23 @@ void HttpGate::setHostNames(const QStringList& names) {
     names_.clear();
     for (const QString& name : names)
         names_.push_back(name.trimmed().toLower().toStdString());
+}
+
+void HttpGate::setTls(std::optional<QSslConfiguration> tls) {
+    tls_ = std::move(tls);
+    setScheme(tls_ ? QStringLiteral("https") : QStringLiteral("http"));
+}
+
+void HttpGate::pause(QTcpSocket* socket) {
+    if (auto* connection =
+            socket->findChild<GatedConnection*>(QString(), Qt::FindDirectChildrenOnly))
+        connection->setAnswering(true);
+}
+
+void HttpGate::resume(QTcpSocket* socket) {
+    if (auto* connection =
+            socket->findChild<GatedConnection*>(QString(), Qt::FindDirectChildrenOnly))
+        connection->setAnswering(false);
 }
 
 QList<QTcpSocket*> HttpGate::sockets() const {
@@ -59,10 +77,20 @@ void HttpGate::log(const QString& key, const QString& kind, const QString& line)
 }
 
 void HttpGate::incomingConnection(qintptr handle) {
-    auto* socket = new QTcpSocket(this);
+    QSslSocket* tlsSocket = tls_ ? new QSslSocket(this) : nullptr;
+    QTcpSocket* socket = tlsSocket ? tlsSocket : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(handle)) {
         delete socket;
         return;
+    }
+    if (tlsSocket) {
+        tlsSocket->setSslConfiguration(*tls_);
+        // A handshake that fails ends the connection; one that never ends meets the idle time.
+        connect(tlsSocket, &QAbstractSocket::errorOccurred, tlsSocket,
+                [tlsSocket](QAbstractSocket::SocketError error) {
+                    if (error == QAbstractSocket::SslHandshakeFailedError)
+                        tlsSocket->abort();
+                });
     }
     const quint64 id = ++accepted_;
     const QString key = listen::AddressKey::of(socket->peerAddress());
@@ -95,6 +123,8 @@ void HttpGate::incomingConnection(qintptr handle) {
     // Before the server ever sees the socket, so that this slot runs ahead of the server's.
     connections_[id] = new GatedConnection(socket, *this, id, key, name);
     log(key, QStringLiteral("connected"), name + QStringLiteral(": connected"));
+    if (tlsSocket)
+        tlsSocket->startServerEncryption();
 }
 
 void HttpGate::handOver(QTcpSocket* socket) {

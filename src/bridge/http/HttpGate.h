@@ -4,10 +4,12 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,10 @@ public:
     void setHostNames(const QStringList& names);
     // "http", or "https" when the sockets speak TLS.
     void setScheme(const QString& scheme) { scheme_ = scheme.toStdString(); }
+    // Connections accepted from now on speak TLS with this configuration (QSslSocket), or
+    // plain TCP without one; the scheme follows.
+    void setTls(std::optional<QSslConfiguration> tls);
+    bool tls() const { return tls_.has_value(); }
     // What a socket buffers at most: a whole request and a little more.
     qint64 readBufferBound() const { return limits_.headBytes + limits_.bodyBytes + 4096; }
 
@@ -69,6 +75,13 @@ public:
     // upgrade; the server upgrades whatever its route answered, so only these may be used.
     bool upgradeApproved(const QHostAddress& peer, quint16 peerPort) const;
     int connectionCount() const { return int(connections_.size()); }
+    // The socket whose request the server is reading now: the gate looks at each arrival just
+    // before the server does, so a route handler learns here which connection it answers.
+    QTcpSocket* current() const { return current_; }
+    // While a reply on `socket` is on its way, its next request waits at the gate, so that
+    // replies go out in the order of their requests; resume lets it through.
+    static void pause(QTcpSocket* socket);
+    static void resume(QTcpSocket* socket);
     QList<QTcpSocket*> sockets() const;
 
 protected:
@@ -89,6 +102,8 @@ private:
     quint64 accepted_ = 0;
     std::string scheme_ = "http";
     std::vector<std::string> names_;
+    std::optional<QSslConfiguration> tls_;
+    QTcpSocket* current_ = nullptr;
 };
 
 } // namespace trv::http

@@ -1,9 +1,8 @@
 #include "bridge/http/WebSocketHandOver.h"
 
-#include <QTimer>
-
 #include "bridge/http/HttpGate.h"
 
+#include <QTimer>
 #include <QWebSocket>
 
 namespace trv::http {
@@ -14,8 +13,13 @@ std::unique_ptr<QWebSocket> WebSocketHandOver::take(HttpGate& gate,
         return nullptr;
     if (gate.upgradeApproved(socket->peerAddress(), socket->peerPort()))
         return socket;
-    socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                  QStringLiteral("upgrade not allowed"));
+    refuse(gate, std::move(socket), QStringLiteral("upgrade not allowed"));
+    return nullptr;
+}
+
+void WebSocketHandOver::refuse(HttpGate& gate, std::unique_ptr<QWebSocket> socket,
+                               const QString& reason) {
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
     // The close frame is out once the event loop writes it; the socket goes with the
     // connection, or after the gate's close grace if the peer never closes, and with the gate at
     // the latest.
@@ -26,7 +30,6 @@ std::unique_ptr<QWebSocket> WebSocketHandOver::take(HttpGate& gate,
         closing->abort();
         closing->deleteLater();
     });
-    return nullptr;
 }
 
 } // namespace trv::http

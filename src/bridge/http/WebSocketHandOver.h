@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <memory>
 
 class QWebSocket;
@@ -15,6 +16,9 @@ class WebSocketHandOver {
 public:
     // `socket`, or null once it has been closed.
     static std::unique_ptr<QWebSocket> take(HttpGate& gate, std::unique_ptr<QWebSocket> socket);
+    // Closes `socket` as a policy violation (1008) saying `reason`; it lives on under the gate
+    // until its peer closes, or for the gate's close grace.
+    static void refuse(HttpGate& gate, std::unique_ptr<QWebSocket> socket, const QString& reason);
 };
 
 } // namespace trv::http

@@ -59,7 +59,8 @@ ProjectorService::ProjectorService(SerialPort& port, Clock& clock, Settings sett
     : QObject(parent), port_(port), clock_(clock), settings_(std::move(settings)),
       log_(std::move(log)), link_(port, clock), retry_(clock.createTimer(kFirstRetryMs, false)),
       holdTimer_(clock.createTimer(kHoldPeriodMs, true)),
-      keepTimer_(clock.createTimer(kHoldKeepMs, true)) {
+      keepTimer_(clock.createTimer(kHoldKeepMs, true)),
+      gapTimer_(clock.createTimer(kHoldGapMs, true)) {
     line_.port = settings_.port;
     setPeriods(settings_.replyWindowMs, settings_.clearMs);
     link_.setTap([this](const TrafficLine& line) { traffic(line); });
@@ -78,6 +79,11 @@ ProjectorService::ProjectorService(SerialPort& port, Clock& clock, Settings sett
     });
     connect(holdTimer_.get(), &Timer::timeout, this, &ProjectorService::holdTick);
     connect(keepTimer_.get(), &Timer::timeout, this, [this] { stopHold("no keep-alive"); });
+    connect(gapTimer_.get(), &Timer::timeout, this, [this] {
+        gapTimer_->setEnabled(false);
+        if (current_ && current_->hold && !jobs_.empty())
+            finish(Outcome::Done);
+    });
 }
 
 ProjectorService::~ProjectorService() = default;
@@ -279,6 +285,11 @@ void ProjectorService::next() {
 
 bool ProjectorService::begin(Job job) {
     const Request& request = job.request;
+    // A hold's sends have the panel's short windows; other exchanges keep the daemon's own.
+    if (job.hold)
+        setPeriods(kHoldReplyMs, kHoldClearMs);
+    else
+        setPeriods(settings_.replyWindowMs, hold_.active ? kHoldClearMs : settings_.clearMs);
     link_.UnitAddress = request.address.value_or(settings_.address);
     link_.commandText = request.command + '\r';
     lastSender_ = request.sender;
@@ -442,6 +453,8 @@ void ProjectorService::holdSend() {
     job.hold = true;
     if (!begin(std::move(job)))
         stopHold("the send failed");
+    else
+        gapTimer_->setEnabled(true);
 }
 
 void ProjectorService::holdTick() {
@@ -475,6 +488,7 @@ void ProjectorService::stopHold(const char* why) {
             " ended: " + why);
     holdTimer_->setEnabled(false);
     keepTimer_->setEnabled(false);
+    gapTimer_->setEnabled(false);
     holdDue_ = false;
     const bool holdOnLine = current_ && current_->hold;
     if (holdOnLine)

@@ -65,6 +65,9 @@ public:
     static constexpr int kHoldPeriodMs = 100;
     static constexpr int kHoldReplyMs = 150; // the panel's periods during a hold
     static constexpr int kHoldClearMs = 200;
+    // A hold's send still unanswered this long lets a waiting exchange have the line until the
+    // next tick: a unit that never answers the arrows must not keep the others out.
+    static constexpr int kHoldGapMs = 50;
     static constexpr int kHoldKeepMs = 500;      // a hold not kept alive this long ends
     static constexpr int kHoldLongestMs = 60000; // and any hold ends after this
     static constexpr std::size_t kRecordLines = 1000;
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<Timer> retry_;
     std::unique_ptr<Timer> holdTimer_;
     std::unique_ptr<Timer> keepTimer_;
+    std::unique_ptr<Timer> gapTimer_;
     bool nextQueued_ = false;
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;

@@ -1,12 +1,12 @@
 #include "windows/panel/Form1.h"
 
 #include "link/TrafficRecord.h"
+#include "link/panel/PanelLayout.h"
 #include "link/settings/StartupSettings.h"
 #include "windows/common/DesignFont.h"
 #include "windows/common/Twips.h"
 #include "windows/console/Form3.h"
 #include "windows/panel/HoldButton.h"
-#include "windows/panel/PanelLayout.h"
 #include "windows/settings/Form2.h"
 
 #include <QButtonGroup>
@@ -22,6 +22,10 @@
 #include <map>
 
 namespace trv {
+
+// The layout's outer heights count the title bar and borders the windows allow for.
+static_assert(PanelLayout::kDecorationHeight == kDecorationTwips);
+
 namespace {
 
 QString text(std::string_view s) {

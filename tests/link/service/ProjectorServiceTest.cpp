@@ -179,6 +179,22 @@ TEST_F(Service, AHoldSendsAtOnceAndEveryTickLetsOthersInBetweenAndDiesWithoutKee
     EXPECT_EQ(port_.writes.size(), after);
 }
 
+TEST_F(Service, AHoldOnAUnitThatNeverAnswersStillLetsAWaitingExchangeInBetweenTicks) {
+    ASSERT_EQ(service_.startHold("C5D", "A004", kWeb), ProjectorService::HoldOutcome::Started);
+    ask("CR0");
+    turn();
+    clock_.advance(ProjectorService::kHoldGapMs);
+    turn();
+    EXPECT_EQ(port_.writes, (Strings{"A004C5D\r", "CR0\r"}));
+    port_.deliver("00\r");
+    turn();
+    EXPECT_EQ(outcomes_, std::vector<Outcome>{Outcome::Done});
+    EXPECT_TRUE(results_[0].replied);
+    service_.keepHold(kWeb.id);
+    clock_.advance(100 - ProjectorService::kHoldGapMs);
+    EXPECT_EQ(port_.writes.back(), "A004C5D\r");
+}
+
 TEST_F(Service, TheLinesStateIsToldWithItsReasonAndNextTry) {
     ASSERT_TRUE(port_.isOpen());
     port_.failOpen = true;

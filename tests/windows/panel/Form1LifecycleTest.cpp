@@ -1,6 +1,6 @@
 #include "link/EchoRule.h"
+#include "link/panel/PanelLayout.h"
 #include "support/Harness.h"
-#include "windows/panel/PanelLayout.h"
 #include "windows/settings/Form2.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
+#include "link/panel/PanelLayout.h"
 #include "support/Harness.h"
-#include "windows/panel/PanelLayout.h"
 
 #include <QFrame>
 #include <QLabel>

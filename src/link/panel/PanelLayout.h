@@ -1,7 +1,5 @@
 #pragma once
 
-#include "windows/common/Twips.h"
-
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -51,8 +49,8 @@ inline constexpr int kClientHeight = 7620;
 inline constexpr int kCompactHeight = 5100; // outer heights
 inline constexpr int kFullHeight = 8100;
 inline constexpr int kHeightThreshold = 7000;
-inline constexpr int kDecorationHeight = kDecorationTwips;
-static_assert(kFullHeight - kClientHeight == kDecorationHeight);
+// The title bar and borders: the full outer height over the client area.
+inline constexpr int kDecorationHeight = kFullHeight - kClientHeight;
 
 std::span<const FrameRow> frames();
 std::span<const ButtonRow> buttons();

@@ -1,4 +1,4 @@
-#include "windows/panel/PanelLayout.h"
+#include "link/panel/PanelLayout.h"
 
 #include <array>
 

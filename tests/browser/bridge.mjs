@@ -127,11 +127,12 @@ export class Bridge {
     this.password = `panel-${randomBytes(8).toString('hex')}`;
     const passwordFile = join(this.dir, 'http-password');
     await writeFile(passwordFile, `${this.password}\n`, { mode: 0o600 });
+    // COM3 leads to the simulator, so the page names the line as on a real machine.
     this.daemon = new Child(
       required('TRV_BRIDGE_PATH'),
-      ['--port', link, '--pjlink-listen', '127.0.0.1:0', '--http-listen', '127.0.0.1:0',
+      ['--port', 'COM3', '--pjlink-listen', '127.0.0.1:0', '--http-listen', '127.0.0.1:0',
        '--http-password-file', passwordFile, '--cache-ms', '0', ...bridgeOptions],
-      env);
+      { ...env, ZEKO_COM3: link });
     const pjlink = await this.daemon.line((text) => text.startsWith('pjlink '),
                                           'its "pjlink HOST:PORT" line');
     this.pjlink = pjlink.slice('pjlink '.length);

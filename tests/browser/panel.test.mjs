@@ -186,9 +186,11 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
   it('sends a command of the table with its digits typed in', { timeout: TEST_MS }, async () => {
     const panel = await loggedIn(DESKTOP);
     await (await panel.find('Command Table', 'button')).click();
+    // Typed once the list is there, as a user who sees it would.
+    const entries = await panel.find('Commands', 'listbox');
+    await entries.waitForSelector('option');
     const filter = await panel.find('Filter', 'textbox');
     await filter.type('CONT 0');
-    const entries = await panel.find('Commands', 'listbox');
     let entry = null;
     for (let tries = 0; !entry && tries < 100; ++tries) {
       for (const option of await entries.$$('option'))

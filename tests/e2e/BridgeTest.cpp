@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -311,6 +312,66 @@ TEST_F(Bridge, ServesTheWebPanelWhereItsLineAfterPjlinksSays) {
     daemon_.terminate();
     ASSERT_TRUE(daemon_.waitForFinished(5000));
     EXPECT_EQ(daemon_.exitCode(), 0);
+}
+
+TEST_F(Bridge, AWebHoldLeavesPjlinkServedAndEndsWithItsPage) {
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine()).trimmed();
+    ASSERT_TRUE(said.startsWith(QStringLiteral("http http://"))) << said.toStdString();
+    const QUrl base(said.mid(5));
+    // The sends of C47 the line has seen, from the bridge's own record.
+    const auto holdSends = [&] {
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, quint16(base.port()));
+        if (!http.waitForConnected(5000))
+            return -1;
+        http.write("GET /api/record?lines=1000 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                   QByteArray::number(base.port()) + "\r\nConnection: close\r\n\r\n");
+        QByteArray reply;
+        const auto whole = [&] {
+            const qsizetype end = reply.indexOf("\r\n\r\n");
+            const QRegularExpressionMatch length =
+                QRegularExpression(QStringLiteral("Content-Length: ([0-9]+)\r\n"),
+                                   QRegularExpression::CaseInsensitiveOption)
+                    .match(QString::fromLatin1(reply.left(end)));
+            return end >= 0 && length.hasMatch() &&
+                   reply.size() - end - 4 >= length.captured(1).toLongLong();
+        };
+        while (!whole() && http.waitForReadyRead(5000))
+            reply += http.readAll();
+        return whole() ? int(reply.count("\tTX\t C 4 7  [CR] \t")) : -1;
+    };
+    QWebSocket page;
+    page.open(QUrl(said.mid(5).replace(QStringLiteral("http://"), QStringLiteral("ws://")) +
+                   QStringLiteral("api/events")));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 10000));
+    QTcpSocket pjlink;
+    ASSERT_EQ(connectClient(pjlink), "PJLINK 0\r");
+    page.sendTextMessage(QStringLiteral(R"({"type":"hold","command":"C47","address":""})"));
+    // Held for about 1.5 s, kept alive as a page does; PJLink is answered all the while.
+    QElapsedTimer held;
+    held.start();
+    int answered = 0;
+    while (held.elapsed() < 1500) {
+        page.sendTextMessage(QStringLiteral(R"({"type":"keep"})"));
+        pjlink.write("%1POWR ?\r");
+        const QByteArray reply = line(pjlink, 2000);
+        EXPECT_TRUE(reply.startsWith("%1POWR=") && !reply.contains("ERR")) << reply.toStdString();
+        answered += reply.startsWith("%1POWR=") ? 1 : 0;
+        QTest::qWait(100);
+    }
+    EXPECT_GE(answered, 3);
+    const int whileHeld = holdSends();
+    EXPECT_GE(whileHeld, 2);
+    // The page goes without a word: the sends stop within a second.
+    page.abort();
+    QTest::qWait(1000);
+    const int afterGone = holdSends();
+    QTest::qWait(1000);
+    EXPECT_EQ(holdSends(), afterGone);
+    EXPECT_GE(afterGone, whileHeld);
 }
 
 TEST_F(Bridge, AChangedWebPasswordEndsTheSessionsOnHangUp) {

@@ -374,6 +374,70 @@ TEST_F(Bridge, AWebHoldLeavesPjlinkServedAndEndsWithItsPage) {
     EXPECT_GE(afterGone, whileHeld);
 }
 
+// A few hundred hostile web clients from several addresses at once: slow heads, huge bodies,
+// WebSockets that never read and a cross-site send. Another address is still served, so is
+// PJLink, and nothing the hostile ones asked for reaches the line.
+TEST_F(Bridge, HostileWebClientsLeaveEveryoneElseServedAndTheLineUntouched) {
+    using testing::LoopbackServer;
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QUrl base(QString::fromLatin1(daemon_.readLine()).trimmed().mid(5));
+    const auto port = quint16(base.port());
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    std::vector<LoopbackServer::Peer> hostile;
+    for (int i = 0; i < 300; ++i) {
+        LoopbackServer::Peer peer = LoopbackServer::connect(port, 2 + i % 8, 2000);
+        if (!peer.isOpen())
+            continue; // refused at once: fine
+        switch (i % 4) {
+        case 0: // slowloris: a head that never ends
+        case 1:
+            peer.send("GET /api/status HTTP/1.1\r\n" + host + "X-Slow: ");
+            break;
+        case 2: // a body far beyond the limit
+            peer.send("POST /api/send HTTP/1.1\r\n" + host + "Content-Length: 1048576\r\n\r\n" +
+                      std::string(64 * 1024, 'x'));
+            break;
+        case 3: // an event stream that is never read
+            peer.shrinkReceiveBuffer();
+            peer.send("GET /api/events HTTP/1.1\r\n" + host +
+                      "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                      "Sec-WebSocket-Version: 13\r\n\r\n");
+            break;
+        }
+        hostile.push_back(std::move(peer));
+    }
+    LoopbackServer::Peer crossSite = LoopbackServer::connect(port, 10);
+    const std::string body = R"({"command":"C01"})";
+    crossSite.send("POST /api/send HTTP/1.1\r\n" + host +
+                   "Origin: http://elsewhere.example\r\nContent-Type: application/json\r\n"
+                   "Content-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(crossSite.receive(5000, 1 << 16, "\r\n").substr(0, 12), "HTTP/1.1 403");
+
+    LoopbackServer::Peer good = LoopbackServer::connect(port, 20);
+    ASSERT_TRUE(good.send("GET /api/record?lines=1000 HTTP/1.1\r\n" + host + "\r\n"));
+    const std::string record = good.receive(10000, 1 << 20, "\r\n\r\n");
+    EXPECT_EQ(record.substr(0, 15), "HTTP/1.1 200 OK") << record;
+    QTcpSocket pjlink;
+    ASSERT_EQ(connectClient(pjlink), "PJLINK 0\r");
+    EXPECT_EQ(ask(pjlink, "%1POWR ?"), "%1POWR=0\r");
+    LoopbackServer::Peer last = LoopbackServer::connect(port, 21);
+    ASSERT_TRUE(
+        last.send("GET /api/record?lines=1000 HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n"));
+    std::string lines = last.receive(10000, 1 << 20, "\r\n\r\n");
+    const std::size_t length = lines.find("Content-Length: ");
+    ASSERT_NE(length, std::string::npos) << lines;
+    const std::size_t bodyBytes = std::stoul(lines.substr(length + 16));
+    const std::size_t have = lines.size() - lines.find("\r\n\r\n") - 4;
+    if (have < bodyBytes)
+        lines += last.receive(10000, bodyBytes - have);
+    EXPECT_EQ(lines.find("C 0 1"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("C R 0"), std::string::npos) << lines;
+    EXPECT_EQ(daemon_.state(), QProcess::Running);
+}
+
 TEST_F(Bridge, AChangedWebPasswordEndsTheSessionsOnHangUp) {
     QFile secret(dir_.path() + QStringLiteral("/web-password"));
     const auto setPassword = [&](const QByteArray& password) {

@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -311,6 +312,130 @@ TEST_F(Bridge, ServesTheWebPanelWhereItsLineAfterPjlinksSays) {
     daemon_.terminate();
     ASSERT_TRUE(daemon_.waitForFinished(5000));
     EXPECT_EQ(daemon_.exitCode(), 0);
+}
+
+TEST_F(Bridge, AWebHoldLeavesPjlinkServedAndEndsWithItsPage) {
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QString said = QString::fromLatin1(daemon_.readLine()).trimmed();
+    ASSERT_TRUE(said.startsWith(QStringLiteral("http http://"))) << said.toStdString();
+    const QUrl base(said.mid(5));
+    // The sends of C47 the line has seen, from the bridge's own record.
+    const auto holdSends = [&] {
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, quint16(base.port()));
+        if (!http.waitForConnected(5000))
+            return -1;
+        http.write("GET /api/record?lines=1000 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                   QByteArray::number(base.port()) + "\r\nConnection: close\r\n\r\n");
+        QByteArray reply;
+        const auto whole = [&] {
+            const qsizetype end = reply.indexOf("\r\n\r\n");
+            const QRegularExpressionMatch length =
+                QRegularExpression(QStringLiteral("Content-Length: ([0-9]+)\r\n"),
+                                   QRegularExpression::CaseInsensitiveOption)
+                    .match(QString::fromLatin1(reply.left(end)));
+            return end >= 0 && length.hasMatch() &&
+                   reply.size() - end - 4 >= length.captured(1).toLongLong();
+        };
+        while (!whole() && http.waitForReadyRead(5000))
+            reply += http.readAll();
+        return whole() ? int(reply.count("\tTX\t C 4 7  [CR] \t")) : -1;
+    };
+    QWebSocket page;
+    page.open(QUrl(said.mid(5).replace(QStringLiteral("http://"), QStringLiteral("ws://")) +
+                   QStringLiteral("api/events")));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 10000));
+    QTcpSocket pjlink;
+    ASSERT_EQ(connectClient(pjlink), "PJLINK 0\r");
+    page.sendTextMessage(QStringLiteral(R"({"type":"hold","command":"C47","address":""})"));
+    // Held for about 1.5 s, kept alive as a page does; PJLink is answered all the while.
+    QElapsedTimer held;
+    held.start();
+    int answered = 0;
+    while (held.elapsed() < 1500) {
+        page.sendTextMessage(QStringLiteral(R"({"type":"keep"})"));
+        pjlink.write("%1POWR ?\r");
+        const QByteArray reply = line(pjlink, 2000);
+        EXPECT_TRUE(reply.startsWith("%1POWR=") && !reply.contains("ERR")) << reply.toStdString();
+        answered += reply.startsWith("%1POWR=") ? 1 : 0;
+        QTest::qWait(100);
+    }
+    EXPECT_GE(answered, 3);
+    const int whileHeld = holdSends();
+    EXPECT_GE(whileHeld, 2);
+    // The page goes without a word: the sends stop within a second.
+    page.abort();
+    QTest::qWait(1000);
+    const int afterGone = holdSends();
+    QTest::qWait(1000);
+    EXPECT_EQ(holdSends(), afterGone);
+    EXPECT_GE(afterGone, whileHeld);
+}
+
+// A few hundred hostile web clients from several addresses at once: slow heads, huge bodies,
+// WebSockets that never read and a cross-site send. Another address is still served, so is
+// PJLink, and nothing the hostile ones asked for reaches the line.
+TEST_F(Bridge, HostileWebClientsLeaveEveryoneElseServedAndTheLineUntouched) {
+    using testing::LoopbackServer;
+    START({"--http-listen", "127.0.0.1:0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000));
+    const QUrl base(QString::fromLatin1(daemon_.readLine()).trimmed().mid(5));
+    const auto port = quint16(base.port());
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    std::vector<LoopbackServer::Peer> hostile;
+    for (int i = 0; i < 300; ++i) {
+        LoopbackServer::Peer peer = LoopbackServer::connect(port, 2 + i % 8, 2000);
+        if (!peer.isOpen())
+            continue; // refused at once: fine
+        switch (i % 4) {
+        case 0: // slowloris: a head that never ends
+        case 1:
+            peer.send("GET /api/status HTTP/1.1\r\n" + host + "X-Slow: ");
+            break;
+        case 2: // a body far beyond the limit
+            peer.send("POST /api/send HTTP/1.1\r\n" + host + "Content-Length: 1048576\r\n\r\n" +
+                      std::string(64 * 1024, 'x'));
+            break;
+        case 3: // an event stream that is never read
+            peer.shrinkReceiveBuffer();
+            peer.send("GET /api/events HTTP/1.1\r\n" + host +
+                      "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                      "Sec-WebSocket-Version: 13\r\n\r\n");
+            break;
+        }
+        hostile.push_back(std::move(peer));
+    }
+    LoopbackServer::Peer crossSite = LoopbackServer::connect(port, 10);
+    const std::string body = R"({"command":"C01"})";
+    crossSite.send("POST /api/send HTTP/1.1\r\n" + host +
+                   "Origin: http://elsewhere.example\r\nContent-Type: application/json\r\n"
+                   "Content-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(crossSite.receive(5000, 1 << 16, "\r\n").substr(0, 12), "HTTP/1.1 403");
+
+    LoopbackServer::Peer good = LoopbackServer::connect(port, 20);
+    ASSERT_TRUE(good.send("GET /api/record?lines=1000 HTTP/1.1\r\n" + host + "\r\n"));
+    const std::string record = good.receive(10000, 1 << 20, "\r\n\r\n");
+    EXPECT_EQ(record.substr(0, 15), "HTTP/1.1 200 OK") << record;
+    QTcpSocket pjlink;
+    ASSERT_EQ(connectClient(pjlink), "PJLINK 0\r");
+    EXPECT_EQ(ask(pjlink, "%1POWR ?"), "%1POWR=0\r");
+    LoopbackServer::Peer last = LoopbackServer::connect(port, 21);
+    ASSERT_TRUE(
+        last.send("GET /api/record?lines=1000 HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n"));
+    std::string lines = last.receive(10000, 1 << 20, "\r\n\r\n");
+    const std::size_t length = lines.find("Content-Length: ");
+    ASSERT_NE(length, std::string::npos) << lines;
+    const std::size_t bodyBytes = std::stoul(lines.substr(length + 16));
+    const std::size_t have = lines.size() - lines.find("\r\n\r\n") - 4;
+    if (have < bodyBytes)
+        lines += last.receive(10000, bodyBytes - have);
+    EXPECT_EQ(lines.find("C 0 1"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("C R 0"), std::string::npos) << lines;
+    EXPECT_EQ(daemon_.state(), QProcess::Running);
 }
 
 TEST_F(Bridge, AChangedWebPasswordEndsTheSessionsOnHangUp) {

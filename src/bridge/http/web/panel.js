@@ -688,12 +688,13 @@ function chooseEntry(text) {
   }
 }
 
-function showList(list) {
+// Switching lists starts the filter afresh; the first opening keeps what was typed meanwhile.
+function showList(list, clearFilter = true) {
   page.list = list;
   for (const button of document.querySelectorAll('.lists [data-list]')) {
     button.setAttribute('aria-pressed', String(button.dataset.list === list));
   }
-  byId('filter').value = '';
+  if (clearFilter) byId('filter').value = '';
   fillEntries();
   const select = byId('entries');
   if (select.options.length > 0) {
@@ -726,7 +727,7 @@ async function openTable() {
   const opening = table.hidden;
   table.hidden = false;
   byId('table-open')?.setAttribute('aria-expanded', 'true');
-  if (opening && (await loadCatalogue())) showList('basic');
+  if (opening && (await loadCatalogue())) showList('basic', false);
   table.scrollIntoView({ block: 'nearest' });
   if (document.activeElement !== byId('command')) byId('entries').focus();
 }

@@ -304,6 +304,7 @@ void holdRows(const char* who, const StampedDevice& device, const std::vector<Ho
     std::vector<double> medians, longest, deviations;
     std::size_t sends = 0;
     int afterRelease = 0;
+    double latest = 0; // of those after a release, from it
     for (const Hold& hold : holds) {
         std::vector<Clock::time_point> arrivals;
         for (const StampedDevice::Exchange& exchange : exchanges) {
@@ -315,9 +316,10 @@ void holdRows(const char* who, const StampedDevice& device, const std::vector<Ho
         }
         std::vector<double> intervals, off;
         for (std::size_t i = 0; i < arrivals.size(); ++i) {
-            if (arrivals[i] > hold.released + std::chrono::milliseconds(2))
+            if (arrivals[i] > hold.released + std::chrono::milliseconds(2)) {
                 ++afterRelease;
-            else if (i > 0) {
+                latest = std::max(latest, msBetween(hold.released, arrivals[i]));
+            } else if (i > 0) {
                 intervals.push_back(msBetween(arrivals[i - 1], arrivals[i]));
                 off.push_back(std::abs(intervals.back() - 100.0));
             }
@@ -339,7 +341,10 @@ void holdRows(const char* who, const StampedDevice& device, const std::vector<Ho
     std::snprintf(figure, sizeof figure, "%.2f ms (runs: %s)", percentile(deviations, 50),
                   runs.c_str());
     row("  99th percentile deviation from 100 ms", figure, "<= 2 ms");
-    std::snprintf(figure, sizeof figure, "%d", afterRelease);
+    if (afterRelease > 0)
+        std::snprintf(figure, sizeof figure, "%d (the last %.1f ms after)", afterRelease, latest);
+    else
+        std::snprintf(figure, sizeof figure, "0");
     row("  sends after the release", figure, "0");
 }
 

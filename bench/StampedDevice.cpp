@@ -112,20 +112,22 @@ void StampedDevice::run() {
 void StampedDevice::answer(const std::string& line, Clock::time_point arrived) {
     Exchange exchange{line, arrived, {}, {}, false};
     const std::string reply = replyTo(line);
-    exchange.written = Clock::now();
+    // Stamped before each write: the daemon may take what is written, and its event reach
+    // trv-bench, before this thread runs again.
+    exchange.written = exchange.finished = Clock::now();
     if (!reply.empty()) {
-        exchange.answered = true;
         if (!paced_) {
             exchange.answered =
                 ::write(master_, reply.data(), reply.size()) == ssize_t(reply.size());
         } else {
-            for (std::size_t i = 0; i < reply.size(); ++i) {
+            exchange.answered = true;
+            for (std::size_t i = 0; i < reply.size() && exchange.answered; ++i) {
                 std::this_thread::sleep_until(exchange.written + kCharacterTime * i);
-                exchange.answered = exchange.answered && ::write(master_, &reply[i], 1) == 1;
+                exchange.finished = Clock::now();
+                exchange.answered = ::write(master_, &reply[i], 1) == 1;
             }
         }
     }
-    exchange.finished = exchange.answered ? Clock::now() : exchange.written;
     const std::lock_guard lock(mutex_);
     exchanges_.push_back(std::move(exchange));
 }

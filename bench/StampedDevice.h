@@ -20,8 +20,8 @@ public:
     struct Exchange {
         std::string command; // without its carriage return, the unit address kept
         Clock::time_point arrived;
-        Clock::time_point written;  // as its reply began to be written
-        Clock::time_point finished; // once the last of it was written
+        Clock::time_point written;  // as the first write of its reply began
+        Clock::time_point finished; // as the last began; the same for a reply in one write
         bool answered = false;
     };
 

@@ -11,6 +11,7 @@
 #include "Socks5Relay.h"
 #include "StampedDevice.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -348,6 +349,33 @@ void holdRows(const char* who, const StampedDevice& device, const std::vector<Ho
     row("  sends after the release", figure, "0");
 }
 
+// Collects, from the traffic lines `client` receives, when the daemon sent each "C47" by its
+// own clock (whole milliseconds).
+void watchSends(EventClient& client, std::vector<QDateTime>& times) {
+    client.onMessage([&times](const QJsonObject& message, Clock::time_point) {
+        if (message.value(QLatin1String("type")).toString() == QLatin1String("traffic") &&
+            message.value(QLatin1String("hex")).toString() == QLatin1String("43 34 37 0D"))
+            times.push_back(QDateTime::fromString(message.value(QLatin1String("time")).toString(),
+                                                  Qt::ISODateWithMs));
+    });
+}
+
+// The daemon's own cadence: its send times' intervals within the holds (those under 300 ms),
+// against which the device's stamps show what the machine added on the way to trv-bench.
+void sendTimesRow(const std::vector<QDateTime>& times) {
+    std::vector<double> off;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const qint64 ms = times[i - 1].msecsTo(times[i]);
+        if (ms < 300)
+            off.push_back(std::abs(double(ms) - 100.0));
+    }
+    char figure[96];
+    std::snprintf(figure, sizeof figure, "%.0f ms (largest %.0f; %zu intervals)",
+                  percentile(off, 99),
+                  off.empty() ? 0.0 : *std::max_element(off.begin(), off.end()), off.size());
+    row("  the daemon's own send times: 99th dev", figure, "(1 ms steps)");
+}
+
 // The same holds from a plain event socket, as the page holds: "hold", "keep" every 150 ms,
 // "release"; the daemon's cadence without a browser beside it on the machine. Three holds of
 // `holdMs`, 500 ms apart, on one socket.
@@ -370,6 +398,8 @@ void webSocketHold(int holdMs) {
     QObject::connect(&keep, &QTimer::timeout, &client, [&] {
         client.send({{QStringLiteral("type"), QStringLiteral("keep")}});
     });
+    std::vector<QDateTime> sendTimes;
+    watchSends(client, sendTimes);
     std::vector<Hold> holds;
     for (int run = 0; run < 3; ++run) {
         const auto pressed = Clock::now();
@@ -384,6 +414,7 @@ void webSocketHold(int holdMs) {
         spin(500);
     }
     holdRows("web hold, plain socket", device, holds);
+    sendTimesRow(sendTimes);
     bridge.reportLog();
 }
 
@@ -417,6 +448,12 @@ void webBrowser(int loads, int holdMs) {
         row("web page in chromium", why, "");
         return;
     }
+    // A plain socket beside the page, for the daemon's own send times.
+    EventClient watcher;
+    watcher.open(bridge.httpUrl);
+    std::vector<QDateTime> sendTimes;
+    if (spinUntil([&] { return watcher.hasHello(); }, 5000))
+        watchSends(watcher, sendTimes);
     QProcess browser;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TRV_BROWSER_MODULES"), modules);
@@ -476,6 +513,7 @@ void webBrowser(int loads, int holdMs) {
     row(what, figure, "");
 
     holdRows("web hold, pointer in chromium", device, holds);
+    sendTimesRow(sendTimes);
     bridge.reportLog();
 }
 

@@ -12,6 +12,11 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
 fi
 bash scripts/install-packages.sh "${packages[@]}"
 
+# Node.js trusts its own certificate list; the system's is what the machine's administrator
+# keeps (a proxy's own authority, say), so it is added for the registry's connection.
+if [ -z "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f /etc/ssl/certs/ca-certificates.crt ]; then
+    export NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt
+fi
 cd tests/browser
 installed=node_modules/.package-lock.json
 if [ ! -f "$installed" ] || [ package-lock.json -nt "$installed" ]; then

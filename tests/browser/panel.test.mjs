@@ -229,6 +229,9 @@ describe('web panel', { timeout: 15 * TEST_MS }, () => {
        }
        await panel.find('TxD', 'status');
        await panel.find('RxD', 'status');
+       const options = await panel.find('Command with Address', 'radiogroup');
+       for (const caption of ['SINGLE', 'ALL', '001', '002', '003', '004'])
+         await panel.find(caption, 'radio', options);
        const width = await panel.page.evaluate(() => document.documentElement.scrollWidth);
        assert.ok(width <= PHONE.width, `the page is ${width} px wide on a ${PHONE.width} px screen`);
 

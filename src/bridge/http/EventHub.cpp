@@ -153,16 +153,23 @@ void EventHub::sendCommand(Client& client, const QJsonObject& message) {
     const std::uint64_t id = client.sender.id;
     if (!problem.isEmpty())
         return refuse(id, problem);
+    if (client.waitingSends >= kMaxWaitingSends)
+        return refuse(id, QStringLiteral("busy: wait for the commands sent before"));
     ProjectorService::Request request;
     request.command = command.toString().toStdString();
     request.address = CommandCheck::address(address);
     request.sender = client.sender;
     request.yieldToHold = true;
+    ++client.waitingSends;
     // What came back is shown by the events; only a refusal is answered here.
     service_.exchange(std::move(request),
                       [hub = QPointer<EventHub>(this), id](ProjectorService::Outcome outcome,
                                                            const ExchangeResult&) {
-                          if (hub && outcome != ProjectorService::Outcome::Done)
+                          if (!hub)
+                              return;
+                          if (Client* sender = hub->find(id))
+                              --sender->waitingSends;
+                          if (outcome != ProjectorService::Outcome::Done)
                               hub->refuse(id, Refusal::of(outcome, hub->service_).message());
                       });
 }

@@ -32,6 +32,8 @@ public:
     static constexpr int kMissedPings = 2;
     static constexpr int kCloseGraceMs = 2000;
     static constexpr int kRecordMessages = 50;
+    // Sends of one page that may wait for the line at a time: the queue is everyone's.
+    static constexpr int kMaxWaitingSends = 4;
 
     EventHub(service::ProjectorService& service, QString name, bool passwordSet,
              QObject* parent = nullptr);
@@ -54,6 +56,7 @@ private:
         service::Sender sender;
         QByteArray session;
         int unansweredPings = 0;
+        int waitingSends = 0;
         bool closing = false;
         std::unique_ptr<Timer> grace; // cuts a closing client whose peer never closes
     };

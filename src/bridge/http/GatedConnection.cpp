@@ -54,7 +54,11 @@ void GatedConnection::wait(Wait kind, int ms) {
 void GatedConnection::expired() {
     switch (waiting_) {
     case Wait::Idle:
-        close(QStringLiteral("no request for %1 ms").arg(limits_.idleMs));
+        // A reply that waits for the line is not idleness: its client is still owed it.
+        if (answering_)
+            wait(Wait::Idle, limits_.idleMs);
+        else
+            close(QStringLiteral("no request for %1 ms").arg(limits_.idleMs));
         break;
     case Wait::Request:
         refuse(408, QStringLiteral("request not complete within %1 ms").arg(limits_.requestMs));

@@ -59,8 +59,7 @@ ProjectorService::ProjectorService(SerialPort& port, Clock& clock, Settings sett
     : QObject(parent), port_(port), clock_(clock), settings_(std::move(settings)),
       log_(std::move(log)), link_(port, clock), retry_(clock.createTimer(kFirstRetryMs, false)),
       holdTimer_(clock.createTimer(kHoldPeriodMs, true)),
-      keepTimer_(clock.createTimer(kHoldKeepMs, true)),
-      gapTimer_(clock.createTimer(kHoldGapMs, true)) {
+      keepTimer_(clock.createTimer(kHoldKeepMs, true)) {
     line_.port = settings_.port;
     setPeriods(settings_.replyWindowMs, settings_.clearMs);
     link_.setTap([this](const TrafficLine& line) { traffic(line); });
@@ -79,11 +78,6 @@ ProjectorService::ProjectorService(SerialPort& port, Clock& clock, Settings sett
     });
     connect(holdTimer_.get(), &Timer::timeout, this, &ProjectorService::holdTick);
     connect(keepTimer_.get(), &Timer::timeout, this, [this] { stopHold("no keep-alive"); });
-    connect(gapTimer_.get(), &Timer::timeout, this, [this] {
-        gapTimer_->setEnabled(false);
-        if (current_ && current_->hold && !jobs_.empty())
-            finish(Outcome::Done);
-    });
 }
 
 ProjectorService::~ProjectorService() = default;
@@ -236,6 +230,14 @@ void ProjectorService::exchange(Request request, Done done) {
             }
         }
     }
+    const auto person = [](const Sender& s) {
+        return s.kind == Sender::Kind::Web || s.kind == Sender::Kind::Api;
+    };
+    if (person(request.sender) && std::count_if(jobs_.begin(), jobs_.end(), [&](const Job& job) {
+                                      return person(job.request.sender) &&
+                                             job.request.sender.address == request.sender.address;
+                                  }) >= std::ptrdiff_t(kQueueLimitPerAddress))
+        return answerLater(std::move(done), Outcome::Busy, refused);
     if (jobs_.size() >= kQueueLimit) {
         log("busy: " + std::to_string(jobs_.size()) + " requests wait for the line");
         return answerLater(std::move(done), Outcome::Busy, refused);
@@ -259,8 +261,11 @@ void ProjectorService::next() {
     nextQueued_ = false;
     if (current_)
         return;
-    // A hold's send that came due while another exchange had the line goes first.
-    if (holdDue_ && hold_.active) {
+    // A hold's send that came due while another exchange had the line goes first, unless the
+    // hold yields this once.
+    if (holdYields_ && !jobs_.empty())
+        holdYields_ = false;
+    else if (holdDue_ && hold_.active) {
         holdSend();
         return;
     }
@@ -382,8 +387,10 @@ void ProjectorService::noted(const Job& job, const ExchangeResult& r) {
                 frozen_ = muted_ = false;
             }
         }
-    } else {
-        // Whatever it did, the state read before no longer holds.
+    } else if (std::find(kHoldCommands.begin(), kHoldCommands.end(), command) ==
+               kHoldCommands.end()) {
+        // Whatever it did, the state read before no longer holds; an arrow (the menu, the lens,
+        // the keystone) leaves the power, input and settings as they were.
         for (const char* read : {"CR0", "CR1", "CR4"})
             values_.forget(read);
         changed = true;
@@ -424,7 +431,6 @@ ProjectorService::HoldOutcome ProjectorService::startHold(const std::string& com
     hold_ = {true, command, holder};
     holdAddress_ = std::move(address);
     holdStartMs_ = clock_.nowMs();
-    setPeriods(kHoldReplyMs, kHoldClearMs);
     link_.holdStarted();
     ServiceEvent e;
     e.kind = ServiceEvent::Kind::Hold;
@@ -453,8 +459,6 @@ void ProjectorService::holdSend() {
     job.hold = true;
     if (!begin(std::move(job)))
         stopHold("the send failed");
-    else
-        gapTimer_->setEnabled(true);
 }
 
 void ProjectorService::holdTick() {
@@ -464,10 +468,14 @@ void ProjectorService::holdTick() {
         stopHold("held for 60 s");
         return;
     }
-    if (current_ && !current_->hold)
+    if (current_ && !current_->hold) {
         holdDue_ = true;
-    else
+    } else if (current_ && !result_.replied && !jobs_.empty()) {
+        holdDue_ = true;
+        holdYields_ = true;
+    } else {
         holdSend();
+    }
 }
 
 void ProjectorService::keepHold(std::uint64_t holderId) {
@@ -488,20 +496,22 @@ void ProjectorService::stopHold(const char* why) {
             " ended: " + why);
     holdTimer_->setEnabled(false);
     keepTimer_->setEnabled(false);
-    gapTimer_->setEnabled(false);
     holdDue_ = false;
+    holdYields_ = false;
     const bool holdOnLine = current_ && current_->hold;
     if (holdOnLine)
         finish(Outcome::Done);
-    // As the panel's release: both displays and the buffer empty at once, the clearing later.
-    link_.timer2().setEnabled(false);
-    link_.timer4().setEnabled(true);
-    link_.setTx({});
-    link_.setRx({});
-    link_.clearReceiveBuffer();
-    // The daemon's exchanges keep their own reply window after a hold.
-    setPeriods(settings_.replyWindowMs, settings_.clearMs);
-    link_.timer4().setEnabled(true);
+    // As the panel's release: both displays and the buffer empty at once, the clearing later;
+    // but an exchange of another sender on the line keeps its window and its reply.
+    if (!current_) {
+        link_.timer2().setEnabled(false);
+        link_.setTx({});
+        link_.setRx({});
+        link_.clearReceiveBuffer();
+        // The daemon's exchanges keep their own windows after a hold.
+        setPeriods(settings_.replyWindowMs, settings_.clearMs);
+        link_.timer4().setEnabled(true);
+    }
     link_.holdEnded();
     hold_ = {};
     holdAddress_.reset();

@@ -62,12 +62,12 @@ public:
     static constexpr int kLastRetryMs = 10000;
     static constexpr int kAskedRetryMs = 1000;
     static constexpr std::size_t kQueueLimit = 64;
+    // Of those, what people at one address (pages, scripts) may have waiting: the queue is
+    // everyone's, so one address never fills it.
+    static constexpr std::size_t kQueueLimitPerAddress = 8;
     static constexpr int kHoldPeriodMs = 100;
     static constexpr int kHoldReplyMs = 150; // the panel's periods during a hold
     static constexpr int kHoldClearMs = 200;
-    // A hold's send still unanswered this long lets a waiting exchange have the line until the
-    // next tick: a unit that never answers the arrows must not keep the others out.
-    static constexpr int kHoldGapMs = 50;
     static constexpr int kHoldKeepMs = 500;      // a hold not kept alive this long ends
     static constexpr int kHoldLongestMs = 60000; // and any hold ends after this
     static constexpr std::size_t kRecordLines = 1000;
@@ -155,7 +155,6 @@ private:
     std::unique_ptr<Timer> retry_;
     std::unique_ptr<Timer> holdTimer_;
     std::unique_ptr<Timer> keepTimer_;
-    std::unique_ptr<Timer> gapTimer_;
     bool nextQueued_ = false;
     int retryMs_ = kFirstRetryMs;
     bool wasUp_ = false;
@@ -169,6 +168,10 @@ private:
     std::int64_t holdStartMs_ = 0;
     std::int64_t holdKeptMs_ = 0;
     bool holdDue_ = false; // a tick came while another exchange had the line
+    // A tick found the hold's send unanswered and others waiting: once its reply window has
+    // closed, a waiting exchange goes before the hold's next send, so that a unit that never
+    // answers the arrows keeps no one out, and a late reply is never taken for another's.
+    bool holdYields_ = false;
     SharedValues values_;
     bool frozen_ = false;
     bool muted_ = false;

@@ -132,19 +132,20 @@ TEST_F(Service, AHoldSendsAtOnceAndEveryTickLetsOthersInBetweenAndDiesWithoutKee
     clock_.advance(100);
     port_.deliver("\x06");
     turn();
-    EXPECT_EQ(port_.writes, (Strings{"A001C47\r", "A001C47\r", "CR0\r"}));
+    // The tick found the send unanswered and the read waiting: the read went once it was.
+    EXPECT_EQ(port_.writes, (Strings{"A001C47\r", "CR0\r"}));
     clock_.advance(100); // the tick finds the read on the line: the hold goes right after it
-    EXPECT_EQ(port_.writes.size(), 3u);
+    EXPECT_EQ(port_.writes.size(), 2u);
     port_.deliver("00\r");
     turn();
     EXPECT_EQ(port_.writes.back(), "A001C47\r");
-    EXPECT_EQ(port_.writes.size(), 4u);
+    EXPECT_EQ(port_.writes.size(), 3u);
     for (int i = 0; i < 4; ++i) {
         service_.keepHold(kWeb.id);
         service_.keepHold(kOther.id); // not the holder's: no effect on the dead-man
         clock_.advance(100);
     }
-    EXPECT_EQ(port_.writes.size(), 8u);
+    EXPECT_EQ(port_.writes.size(), 7u);
     // No keep-alive for 500 ms: the hold ends by itself and sends nothing more.
     clock_.advance(500);
     const std::size_t sent = port_.writes.size();
@@ -179,20 +180,67 @@ TEST_F(Service, AHoldSendsAtOnceAndEveryTickLetsOthersInBetweenAndDiesWithoutKee
     EXPECT_EQ(port_.writes.size(), after);
 }
 
-TEST_F(Service, AHoldOnAUnitThatNeverAnswersStillLetsAWaitingExchangeInBetweenTicks) {
+TEST_F(Service, AHoldOnAUnitThatNeverAnswersLetsAWaitingExchangeInOnceItsWindowHasClosed) {
     ASSERT_EQ(service_.startHold("C5D", "A004", kWeb), ProjectorService::HoldOutcome::Started);
     ask("CR0");
     turn();
-    clock_.advance(ProjectorService::kHoldGapMs);
+    clock_.advance(100); // the tick finds its send unanswered and a read waiting: it yields
+    EXPECT_EQ(port_.writes, Strings{"A004C5D\r"});
+    clock_.advance(20);
+    port_.deliver("\x06"); // late, but within the hold's window: the hold's, not the read's
     turn();
     EXPECT_EQ(port_.writes, (Strings{"A004C5D\r", "CR0\r"}));
     port_.deliver("00\r");
     turn();
-    EXPECT_EQ(outcomes_, std::vector<Outcome>{Outcome::Done});
-    EXPECT_TRUE(results_[0].replied);
-    service_.keepHold(kWeb.id);
-    clock_.advance(100 - ProjectorService::kHoldGapMs);
-    EXPECT_EQ(port_.writes.back(), "A004C5D\r");
+    ASSERT_EQ(outcomes_, std::vector<Outcome>{Outcome::Done});
+    EXPECT_EQ(results_[0].received, "00\r");
+    EXPECT_EQ(results_[0].decoded, " Power ON");
+    EXPECT_EQ(port_.writes.back(), "A004C5D\r"); // the hold goes on at once
+    // The arrows leave the status read standing, for PJLink to answer from.
+    EXPECT_TRUE(service_.freshValue("CR0", 1000));
+}
+
+TEST_F(Service, AHoldNeverCutsShortNorStrandsAnotherSendersExchange) {
+    ask("CR0"); // a slow reply: the hold starts while it is awaited
+    turn();
+    clock_.advance(50);
+    ASSERT_EQ(service_.startHold("C47", std::nullopt, kWeb),
+              ProjectorService::HoldOutcome::Started);
+    clock_.advance(250);
+    port_.deliver("00\r");
+    turn();
+    ASSERT_EQ(outcomes_, std::vector<Outcome>{Outcome::Done});
+    EXPECT_TRUE(results_[0].replied) << "the read kept its own reply window";
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "C47\r"}));
+    port_.deliver("\x06");
+    turn();
+    ask("CR1", "A003", kWeb); // never answered; the hold ends while it is on the line
+    turn();
+    service_.endHold(kWeb.id);
+    clock_.advance(1000);
+    turn();
+    ask("CR3");
+    turn();
+    EXPECT_EQ(port_.writes.back(), "CR3\r") << "the line is free again";
+    ASSERT_EQ(outcomes_.size(), 2u);
+    EXPECT_FALSE(results_[1].replied);
+}
+
+TEST_F(Service, PeopleAtOneAddressNeverFillTheQueueForOthers) {
+    ask("CR0"); // on the line
+    turn();
+    for (std::size_t i = 0; i < ProjectorService::kQueueLimitPerAddress + 2; ++i)
+        ask("C00", "A004", {Sender::Kind::Api, "127.0.0.5", 100 + i});
+    ask("C00", "A004", {Sender::Kind::Web, "127.0.0.6", 200});
+    ask("CR1", std::nullopt, {Sender::Kind::Pjlink, "127.0.0.5", 300});
+    turn();
+    ASSERT_EQ(outcomes_, std::vector<Outcome>(2, Outcome::Busy));
+    for (int i = 0; i < 11; ++i) { // nothing answers: each waits out its window
+        clock_.advance(1000);
+        turn();
+    }
+    EXPECT_EQ(outcomes_.size(), 2u + 1 + ProjectorService::kQueueLimitPerAddress + 2);
+    EXPECT_EQ(port_.writes.back(), "CR1\r");
 }
 
 TEST_F(Service, TheLinesStateIsToldWithItsReasonAndNextTry) {

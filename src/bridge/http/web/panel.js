@@ -191,13 +191,15 @@ function buildStatusFrame(frame, text) {
 function buildAddressFrame(frame, text, addresses) {
   const box = makeFrameBox(frame, 'addresses', 'fieldset');
   const title = makeTitle(frame, text, 'legend');
-  box.append(title);
+  // The frame is a group like the others; its options are also one radio group of its name.
+  const options = make('div', { class: 'options', role: 'radiogroup', 'aria-label': text });
+  box.append(title, options);
   addresses.forEach((option, i) => {
     const input = make('input', { type: 'radio', name: 'address', value: option.address });
     input.addEventListener('change', () => chooseAddress(option.address));
     const label = make('label', { class: 'option' }, input, ` ${option.caption}`);
     place(label, ADDRESS_PLACES[i] ?? ADDRESS_PLACES[ADDRESS_PLACES.length - 1]);
-    box.append(label);
+    options.append(label);
   });
   return box;
 }
@@ -406,7 +408,8 @@ function watchHold(button, command) {
 }
 
 function startHold(event, button, command) {
-  if (page.hold.button) return;
+  // The main button of a mouse holds, as on the desktop; any touch or pen does.
+  if (page.hold.button || (event.pointerType === 'mouse' && event.button !== 0)) return;
   event.preventDefault();
   if (!tell({ type: 'hold', command, address: currentAddress() })) {
     notify('not sent: no connection to the bridge');

@@ -47,19 +47,10 @@ QString faceWord(Face face) {
 }
 
 QJsonValue arrowWord(Arrow arrow) {
-    switch (arrow) {
-    case Arrow::Up:
-        return QStringLiteral("up");
-    case Arrow::Down:
-        return QStringLiteral("down");
-    case Arrow::Left:
-        return QStringLiteral("left");
-    case Arrow::Right:
-        return QStringLiteral("right");
-    case Arrow::None:
-        break;
-    }
-    return QJsonValue::Null;
+    const std::string_view name = PanelLayout::arrowName(arrow);
+    if (name.empty())
+        return QJsonValue::Null;
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
 QJsonArray strings(std::span<const std::string_view> entries) {

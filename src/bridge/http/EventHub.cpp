@@ -248,32 +248,33 @@ void EventHub::gone(std::uint64_t id) {
     service_.endHold(id);
 }
 
-void EventHub::endSession(const QByteArray& sessionId) {
-    if (sessionId.isEmpty())
-        return;
+void EventHub::closeWhere(const std::function<bool(const Client&)>& which,
+                          QWebSocketProtocol::CloseCode code, const QString& reason) {
+    // Closing may drop a client: the ids first, then the closes.
     std::vector<std::uint64_t> ids;
     for (const auto& [id, client] : clients_) {
-        if (client->session == sessionId)
+        if (which(*client))
             ids.push_back(id);
     }
     for (const std::uint64_t id : ids)
-        close(id, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("session ended"));
+        close(id, code, reason);
+}
+
+void EventHub::endSession(const QByteArray& sessionId) {
+    if (sessionId.isEmpty())
+        return;
+    closeWhere([&](const Client& client) { return client.session == sessionId; },
+               QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("session ended"));
 }
 
 void EventHub::endAllSessions() {
-    std::vector<std::uint64_t> ids;
-    for (const auto& [id, client] : clients_)
-        ids.push_back(id);
-    for (const std::uint64_t id : ids)
-        close(id, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("session ended"));
+    closeWhere([](const Client&) { return true; }, QWebSocketProtocol::CloseCodePolicyViolated,
+               QStringLiteral("session ended"));
 }
 
 void EventHub::closeAll() {
-    std::vector<std::uint64_t> ids;
-    for (const auto& [id, client] : clients_)
-        ids.push_back(id);
-    for (const std::uint64_t id : ids)
-        close(id, QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("bridge stopping"));
+    closeWhere([](const Client&) { return true; }, QWebSocketProtocol::CloseCodeGoingAway,
+               QStringLiteral("bridge stopping"));
 }
 
 } // namespace trv::http

@@ -10,6 +10,7 @@
 #include <QWebSocketProtocol>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -70,6 +71,8 @@ private:
     bool write(Client& client, const QJsonObject& message);
     void close(std::uint64_t id, QWebSocketProtocol::CloseCode code, const QString& reason);
     void drop(std::uint64_t id);
+    void closeWhere(const std::function<bool(const Client&)>& which,
+                    QWebSocketProtocol::CloseCode code, const QString& reason);
     void gone(std::uint64_t id);
     void ping();
     Client* find(std::uint64_t id);

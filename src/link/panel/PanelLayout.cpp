@@ -109,6 +109,30 @@ std::string_view holdCommand(int holdIndex) {
     return {};
 }
 
+bool isHoldCommand(std::string_view command) {
+    for (const ButtonRow& row : kButtons) {
+        if (row.holdIndex != 0 && row.command == command)
+            return true;
+    }
+    return false;
+}
+
+std::string_view arrowName(Arrow arrow) {
+    switch (arrow) {
+    case Arrow::Up:
+        return "up";
+    case Arrow::Down:
+        return "down";
+    case Arrow::Left:
+        return "left";
+    case Arrow::Right:
+        return "right";
+    case Arrow::None:
+        break;
+    }
+    return {};
+}
+
 Rgb faceColour(Face face) {
     switch (face) {
     case On:

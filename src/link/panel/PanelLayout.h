@@ -58,6 +58,10 @@ std::span<const AddressRow> addresses();
 
 // The command of a press-and-hold row (1..18); empty for any other index.
 std::string_view holdCommand(int holdIndex);
+// Whether `command` is one of the press-and-hold rows' commands.
+bool isHoldCommand(std::string_view command);
+// "up", "down", "left", "right"; empty for none.
+std::string_view arrowName(Arrow arrow);
 Rgb faceColour(Face face);
 
 } // namespace PanelLayout

@@ -1,6 +1,7 @@
 #include "link/service/ProjectorService.h"
 
 #include "link/ReplyDecoder.h"
+#include "link/panel/PanelLayout.h"
 
 #include <QMetaObject>
 #include <algorithm>
@@ -10,11 +11,6 @@
 
 namespace trv::service {
 namespace {
-
-// The arrow buttons' commands: the only ones a hold repeats.
-constexpr std::array<std::string_view, 18> kHoldCommands{"C47", "C46", "C3C", "C3D", "C3B", "C3A",
-                                                         "C4B", "C4A", "C30", "C31", "C8E", "C8F",
-                                                         "C91", "C90", "C5D", "C5E", "C5F", "C60"};
 
 bool isRead(const std::string& command) { return command.rfind("CR", 0) == 0; }
 
@@ -387,8 +383,7 @@ void ProjectorService::noted(const Job& job, const ExchangeResult& r) {
                 frozen_ = muted_ = false;
             }
         }
-    } else if (std::find(kHoldCommands.begin(), kHoldCommands.end(), command) ==
-               kHoldCommands.end()) {
+    } else if (!PanelLayout::isHoldCommand(command)) {
         // Whatever it did, the state read before no longer holds; an arrow (the menu, the lens,
         // the keystone) leaves the power, input and settings as they were.
         for (const char* read : {"CR0", "CR1", "CR4"})
@@ -420,7 +415,7 @@ std::optional<SharedValues::Entry> ProjectorService::freshValue(const std::strin
 ProjectorService::HoldOutcome ProjectorService::startHold(const std::string& command,
                                                           std::optional<std::string> address,
                                                           const Sender& holder) {
-    if (std::find(kHoldCommands.begin(), kHoldCommands.end(), command) == kHoldCommands.end())
+    if (!PanelLayout::isHoldCommand(command))
         return HoldOutcome::NotHoldCommand;
     if (hold_.active && hold_.holder.id != holder.id)
         return HoldOutcome::Held;

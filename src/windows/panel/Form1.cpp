@@ -74,22 +74,6 @@ QString titleOf(std::string_view frame) {
     return {};
 }
 
-QString arrowName(Arrow arrow) {
-    switch (arrow) {
-    case Arrow::Up:
-        return QStringLiteral("up");
-    case Arrow::Down:
-        return QStringLiteral("down");
-    case Arrow::Left:
-        return QStringLiteral("left");
-    case Arrow::Right:
-        return QStringLiteral("right");
-    case Arrow::None:
-        break;
-    }
-    return {};
-}
-
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, double pointSize,
                   QColor textColour) {
     auto* label = new QLabel(caption, parent);
@@ -222,8 +206,8 @@ void Form1::buildPanel() {
         }
         if (row.holdIndex != 0) {
             // The arrow has no caption: say what it moves for tooltips and screen readers.
-            const QString what =
-                QStringLiteral("%1 %2").arg(titleOf(row.frame), arrowName(row.arrow));
+            const QString what = QStringLiteral("%1 %2").arg(
+                titleOf(row.frame), text(PanelLayout::arrowName(row.arrow)));
             button->setToolTip(what);
             button->setAccessibleName(what);
             button->setIcon(arrowIcon(row.arrow, ratio));

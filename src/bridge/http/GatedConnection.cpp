@@ -3,7 +3,9 @@
 #include "bridge/http/HeadReader.h"
 #include "bridge/http/RequestCheck.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <sys/socket.h>
 
 namespace trv::http {
 namespace {
@@ -112,7 +114,18 @@ void GatedConnection::refuse(int status, const QString& reason) {
     closing_ = true;
     discard();
     wait(Wait::Close, limits_.closeGraceMs);
-    socket_->disconnectFromHost();
+    // A client still sending (a body refused before its end) would have the system answer its
+    // next bytes with a reset, which can destroy the refusal before the client reads it. So a
+    // plain connection closes its sending half once the refusal is out and goes on discarding
+    // until the client closes, or the grace ends.
+    auto* tls = qobject_cast<QSslSocket*>(socket_);
+    if (tls && tls->isEncrypted()) {
+        socket_->disconnectFromHost();
+        return;
+    }
+    lingering_ = true;
+    socket_->flush();
+    written();
 }
 
 void GatedConnection::setAnswering(bool answering) {
@@ -122,6 +135,13 @@ void GatedConnection::setAnswering(bool answering) {
 }
 
 void GatedConnection::written() {
+    if (lingering_) {
+        if (socket_->bytesToWrite() == 0 && socket_->socketDescriptor() >= 0) {
+            lingering_ = false;
+            ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+        }
+        return;
+    }
     if (!held_ || answering_ || socket_->bytesToWrite() > limits_.unsentBytes)
         return;
     held_ = false;

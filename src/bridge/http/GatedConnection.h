@@ -53,6 +53,7 @@ private:
     bool handedOver_ = false;
     bool held_ = false; // a whole request waits for the client to take its replies
     bool answering_ = false;
+    bool lingering_ = false; // a refusal on its way out, its sending half closed after it
     bool closing_ = false;
     bool webSocket_ = false;
     bool upgradeApproved_ = false;

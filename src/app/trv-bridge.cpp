@@ -1,9 +1,11 @@
 #include "bridge/BridgeOptions.h"
 #include "bridge/DeviceWatch.h"
 #include "bridge/http/HttpFront.h"
+#include "bridge/metrics/BridgeMetrics.h"
 #include "bridge/pjlink/PjlinkProjector.h"
 #include "bridge/pjlink/PjlinkServer.h"
 #include "link/clock/QtClock.h"
+#include "link/service/Poller.h"
 #include "link/service/ProjectorService.h"
 #include "link/settings/PortValues.h"
 #include "link/settings/QtSettingsStore.h"
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
         [](const std::string& text) { logLine(QString::fromStdString(text)); });
     line.setVerbose(options->verbose);
     pjlink::PjlinkProjector projector(line, projectorSettings(*options));
+    // The values every front end and the metrics show, read without anyone asking.
+    trv::service::Poller poller(line, clock, options->pollS);
+    QString name = options->name;
     // A local device that comes back is opened at once, not at the next try.
     const trv::PortTarget target =
         comPort ? trv::PortMap(&store).targetFor(*comPort) : trv::PortTarget::parse(options->port);
@@ -179,6 +184,18 @@ int main(int argc, char** argv) {
         httpSettings.hosts = options->httpHosts;
         httpSettings.tls = httpTls;
         http = std::make_unique<trv::http::HttpFront>(line, guard, httpSettings);
+        http->setMetrics([&] {
+            trv::metrics::BridgeMetrics metrics;
+            metrics.takeService(line, clock.nowMs());
+            metrics.pjlinkConnections = server ? server->connectionCount() : 0;
+            metrics.httpSessions = int(http->sessions().live());
+            metrics.pjlinkLoginFailures = guard.backoff().failures("pjlink");
+            metrics.httpLoginFailures = guard.backoff().failures("http");
+            metrics.pollS = poller.period();
+            metrics.name = name.toStdString();
+            metrics.version = TRV_VERSION;
+            return metrics.text();
+        });
         if (!http->listen(options->httpListen.host, options->httpListen.port, error)) {
             logLine(QStringLiteral("cannot listen on %1: %2").arg(options->httpListen.text, error));
             return 1;
@@ -237,6 +254,8 @@ int main(int argc, char** argv) {
         line.setSettings(lineSettings);
         line.setVerbose(reread->verbose);
         projector.setSettings(projectorSettings(*reread));
+        poller.setPeriod(reread->pollS);
+        name = reread->name;
         serverOptions.password = *newSecret;
         serverOptions.verbose = reread->verbose;
         serverOptions.maxPerAddress = reread->maxPerAddress;

@@ -47,6 +47,9 @@ constexpr Key kKeys[] = {
     {"password-file", "FILE", "file holding the PJLink password (default: no password)"},
     {"inputs", "MAP", "PJLink code of each input (default 1=11,2=12,3=31,4=51,5=52)"},
     {"cache-ms", "MS", "how long a status read answers for (default 1000)"},
+    {"poll", "SECONDS",
+     "read the status, input, lamp time and temperatures every SECONDS, 1 to 86400 "
+     "(default 60; 0: never)"},
     {"max-per-address", "N",
      "connections from one address (an IPv6 /64) at a time, 1 to 64 (default 16)"},
     {"profile", "NAME",
@@ -159,6 +162,12 @@ bool apply(const QString& key, const QString& value, BridgeOptions& options, QSt
         if (!ok || ms < 0 || ms > 60000)
             return bad(QStringLiteral("0 to 60000"));
         options.cacheMs = ms;
+    } else if (key == QLatin1String("poll")) {
+        bool ok = false;
+        const int seconds = value.toInt(&ok);
+        if (!ok || seconds < 0 || seconds > 86400)
+            return bad(QStringLiteral("0 to 86400 seconds"));
+        options.pollS = seconds;
     } else if (key == QLatin1String("max-per-address")) {
         bool ok = false;
         const int n = value.toInt(&ok);

@@ -37,6 +37,7 @@ struct BridgeOptions {
     QStringList httpHosts;     // further Host names the web panel answers to
     pjlink::InputMap inputs;
     int cacheMs = 1000;
+    int pollS = 60;         // the bridge's own reads of the values; 0: none
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)
     bool verbose = false;
     bool help = false;

@@ -13,7 +13,8 @@ std::int64_t LoginBackoff::waitMs(const QString& key) const {
     return std::max<std::int64_t>(0, found->second.untilMs - clock_.nowMs());
 }
 
-void LoginBackoff::failed(const QString& key) {
+void LoginBackoff::failed(const QString& key, const char* frontend) {
+    ++failuresBy_[frontend];
     const std::int64_t now = clock_.nowMs();
     if (!entries_.count(key) && entries_.size() >= kMaxAddresses)
         prune(now);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <string>
 
 namespace trv {
 class Clock;
@@ -29,9 +30,15 @@ public:
     // How long `key` must still wait before a login is looked at; 0 when it may try now.
     std::int64_t waitMs(const QString& key) const;
     bool waiting(const QString& key) const { return waitMs(key) > 0; }
-    void failed(const QString& key);
+    // `frontend` names where it failed ("pjlink", "http"), for the counts below.
+    void failed(const QString& key, const char* frontend = "other");
     void succeeded(const QString& key);
     std::size_t size() const { return entries_.size(); }
+    // Failed logins through `frontend` since the start, whatever the address.
+    std::uint64_t failures(const std::string& frontend) const {
+        const auto found = failuresBy_.find(frontend);
+        return found == failuresBy_.end() ? 0 : found->second;
+    }
 
 private:
     struct Entry {
@@ -43,6 +50,7 @@ private:
 
     const Clock& clock_;
     std::map<QString, Entry> entries_;
+    std::map<std::string, std::uint64_t> failuresBy_;
 };
 
 } // namespace trv::listen

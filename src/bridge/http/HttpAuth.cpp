@@ -63,7 +63,7 @@ HttpAuth::Verdict HttpAuth::waiting(const QString& key, const QString& who) {
 }
 
 HttpAuth::Verdict HttpAuth::failed(const QString& key, const QString& who, const char* what) {
-    guard_.backoff().failed(key);
+    guard_.backoff().failed(key, "http");
     guard_.log().event(key, QStringLiteral("failed login"),
                        QStringLiteral("%1: failed login (%2)").arg(who, QLatin1String(what)));
     return {Result::Wrong, {}, 0};

@@ -278,6 +278,13 @@ void HttpFront::dispatch(const QHttpServerRequest& request, QHttpServerResponder
         api(path, request, std::move(responder), peer);
         return;
     }
+    // Made from what is known already: a scrape never waits for the line.
+    if (path == QLatin1String("/metrics") && metrics_) {
+        if (only(Method::Get, "GET"))
+            write(responder, 200, QByteArray::fromStdString(metrics_()),
+                  "text/plain; version=0.0.4; charset=utf-8");
+        return;
+    }
     static const struct {
         const char* path;
         const char* file;

@@ -12,7 +12,9 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -61,6 +63,8 @@ public:
     // A changed password ends every session, and with them the pages' WebSockets.
     void setPassword(const QString& password);
     void setHosts(const QStringList& hosts);
+    // What GET /metrics answers, in Prometheus' text format; none: no such page.
+    void setMetrics(std::function<std::string()> metrics) { metrics_ = std::move(metrics); }
     // Stops listening and closes every connection; closed() once they are gone.
     void closeAll();
 
@@ -103,6 +107,7 @@ private:
     HttpGate* gate_; // the server's
     ApiExchange exchange_;
     EventHub events_;
+    std::function<std::string()> metrics_;
     bool closing_ = false;
 };
 

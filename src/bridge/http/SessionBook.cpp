@@ -40,6 +40,13 @@ bool SessionBook::use(const QByteArray& id) {
 
 void SessionBook::end(const QByteArray& id) { sessions_.erase(id); }
 
+std::size_t SessionBook::live() const {
+    const std::int64_t now = clock_.nowMs();
+    return std::size_t(std::count_if(sessions_.begin(), sessions_.end(), [now](const auto& entry) {
+        return now - entry.second < kIdleMs;
+    }));
+}
+
 void SessionBook::prune(std::int64_t nowMs) {
     std::erase_if(sessions_,
                   [nowMs](const auto& entry) { return nowMs - entry.second >= kIdleMs; });

@@ -30,6 +30,8 @@ public:
     void end(const QByteArray& id);
     void endAll() { sessions_.clear(); }
     std::size_t size() const { return sessions_.size(); }
+    // Those not idle for too long yet.
+    std::size_t live() const;
 
 private:
     void prune(std::int64_t nowMs);

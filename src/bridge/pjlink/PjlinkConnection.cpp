@@ -168,7 +168,7 @@ void PjlinkConnection::take(const std::string& line) {
     // connection opened before learns nothing either.
     if (!password_.isEmpty() && (!authenticated_ || !request.digest.empty())) {
         if (guard_.backoff().waiting(peer_.key) || !digestMatches(request.digest)) {
-            guard_.backoff().failed(peer_.key);
+            guard_.backoff().failed(peer_.key, "pjlink");
             denied_ = true;
             queue_.push_back({Item::Kind::Deny, std::move(request), {}});
             return;

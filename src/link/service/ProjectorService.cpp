@@ -182,6 +182,7 @@ bool ProjectorService::reopenForRequest() {
 
 void ProjectorService::lost(const QString& reason) {
     log("line lost: " + reason.toStdString());
+    ++statistics_.lineLosses;
     if (hold_.active)
         stopHold("line lost");
     if (current_)
@@ -211,7 +212,8 @@ void ProjectorService::exchange(Request request, Done done) {
     ExchangeResult refused;
     refused.command = request.command;
     refused.sentAtMs = clock_.nowMs();
-    if (request.yieldToHold && hold_.active && hold_.holder.id != request.sender.id)
+    if ((request.yieldToHold || request.notDuringHold) && hold_.active &&
+        hold_.holder.id != request.sender.id)
         return answerLater(std::move(done), Outcome::Held, refused);
     if (!port_.isOpen() && !reopenForRequest())
         return answerLater(std::move(done), Outcome::LineDown, refused);
@@ -269,7 +271,8 @@ void ProjectorService::next() {
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
         const Outcome refusal =
-            !port_.isOpen() ? Outcome::LineDown
+            !port_.isOpen()                             ? Outcome::LineDown
+            : job.request.notDuringHold && hold_.active ? Outcome::Held
             : job.request.dueMs > 0 && clock_.nowMs() - job.askedMs > job.request.dueMs
                 ? Outcome::Late
                 : Outcome::Done;
@@ -356,12 +359,26 @@ void ProjectorService::finish(Outcome outcome) {
                                    : std::string(1, c);
         log("exchange " + job.request.command + ": " + (result.replied ? shown : "no reply"));
     }
+    count(job, outcome, result);
     if (outcome == Outcome::Done)
         noted(job, result);
     for (Done& done : job.waiting)
         done(outcome, result);
     if (!jobs_.empty() || holdDue_)
         nextSoon();
+}
+
+void ProjectorService::count(const Job& job, Outcome outcome, const ExchangeResult& r) {
+    if (outcome != Outcome::Done && outcome != Outcome::Lost)
+        return;
+    ++statistics_.exchanges;
+    if (outcome == Outcome::Lost)
+        ++statistics_.lost;
+    else if (r.replied)
+        statistics_.replied(r.replyMs);
+    // A hold's send cut short by its next tick had no full window to miss its reply in.
+    else if (!job.hold || clock_.nowMs() - r.sentAtMs >= kHoldReplyMs)
+        ++statistics_.noReply;
 }
 
 void ProjectorService::noted(const Job& job, const ExchangeResult& r) {

@@ -3,6 +3,7 @@
 #include "link/ProjectorLink.h"
 #include "link/clock/Clock.h"
 #include "link/service/ExchangeResult.h"
+#include "link/service/LineStatistics.h"
 #include "link/service/Sender.h"
 #include "link/service/ServiceEvent.h"
 #include "link/service/SharedValues.h"
@@ -41,6 +42,9 @@ public:
         bool shared = false;
         // Refused (Outcome::Held) while another sender holds: what a person asked for.
         bool yieldToHold = false;
+        // Never sent while anyone holds, even when it waited since before: the daemon's own
+        // reads, which can wait for the hold's end (Outcome::Held).
+        bool notDuringHold = false;
         // Still waiting this long after it was asked: answered Outcome::Late, never sent. 0: no
         // limit.
         int dueMs = 0;
@@ -99,6 +103,7 @@ public:
     const LineState& lineState() const { return line_; }
     const ProjectorLink::Display& display() const { return link_.display(); }
     const SharedValues& values() const { return values_; }
+    const LineStatistics& statistics() const { return statistics_; }
     // The reply to a read with the configured address if younger than `maxAgeMs`.
     std::optional<SharedValues::Entry> freshValue(const std::string& command,
                                                   std::int64_t maxAgeMs) const;
@@ -127,6 +132,7 @@ private:
     void arrived();
     void finish(Outcome outcome);
     void answerLater(Done done, Outcome outcome, ExchangeResult result = {});
+    void count(const Job& job, Outcome outcome, const ExchangeResult& r);
     void noted(const Job& job, const ExchangeResult& r);
     void setPeriods(int replyMs, int clearMs);
     void holdTick();
@@ -173,6 +179,7 @@ private:
     // answers the arrows keeps no one out, and a late reply is never taken for another's.
     bool holdYields_ = false;
     SharedValues values_;
+    LineStatistics statistics_;
     bool frozen_ = false;
     bool muted_ = false;
     std::deque<std::string> record_;

@@ -135,7 +135,12 @@ TEST_F(HttpFrontTest, EveryPageAndCallWantsASessionOrTheBearerPassword) {
         {"logged out", "GET", "/api/status", "Cookie: " + stale + "\r\n", 401},
         {"unknown", "GET", "/api/nothing", "Cookie: " + session + "\r\n", 404},
         {"unknown, no credentials", "GET", "/api/nothing", {}, 401},
+        {"metrics, no credentials", "GET", "/metrics", {}, 401},
+        {"metrics, wrong bearer", "GET", "/metrics", "Authorization: Bearer room13\r\n", 401},
+        {"metrics, right bearer", "GET", "/metrics", "Authorization: Bearer room12\r\n", 200},
+        {"metrics, posted", "POST", "/metrics", "Authorization: Bearer room12\r\n", 405},
     };
+    front->setMetrics([] { return std::string("trv_line_up 0\n"); });
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const Reply reply = ask(row.method, row.path, row.headers);
@@ -163,6 +168,18 @@ TEST_F(HttpFrontTest, EveryPageAndCallWantsASessionOrTheBearerPassword) {
     EXPECT_EQ(ask("GET", "/api/status", "Cookie: " + later + "\r\n").status, 401);
     EXPECT_EQ(ask("GET", "/api/status", "Authorization: Bearer room13\r\n").status, 200);
     EXPECT_EQ(ask("GET", "/api/status", "Authorization: Bearer room12\r\n").status, 401);
+}
+
+TEST_F(HttpFrontTest, MetricsInPrometheusTextFormatAndFailedLoginsCountedAsHttps) {
+    start();
+    front->setMetrics([] { return std::string("trv_line_up 0\n"); });
+    const Reply metrics = ask("GET", "/metrics", "Authorization: Bearer room12\r\n");
+    EXPECT_EQ(metrics.header("content-type"), "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(metrics.body, "trv_line_up 0\n");
+    ask("GET", "/metrics", "Authorization: Bearer room13\r\n");
+    ask("POST", "/login", {}, "password=guess", 2);
+    EXPECT_EQ(guard.backoff().failures("http"), 2u);
+    EXPECT_EQ(guard.backoff().failures("pjlink"), 0u);
 }
 
 TEST_F(HttpFrontTest, GuessingWaitsWith429AndRetryAfterOnlyForTheGuesser) {

@@ -268,5 +268,48 @@ TEST_F(Service, TheLinesStateIsToldWithItsReasonAndNextTry) {
     EXPECT_EQ(service_.lineState().reason, "");
 }
 
+TEST_F(Service, CountsEachSendItsReplyTimeAndHowItFailed) {
+    ask("CR0");
+    ask("C00");
+    ask("CR3");
+    turn();
+    clock_.advance(7);
+    port_.deliver("00\r"); // 7 ms: the 10 ms bucket
+    turn();
+    clock_.advance(1000); // C00 unanswered
+    turn();
+    port_.unplug(); // CR3 on the line
+    turn();
+    const LineStatistics& s = service_.statistics();
+    EXPECT_EQ(s.exchanges, 3u);
+    EXPECT_EQ(s.noReply, 1u);
+    EXPECT_EQ(s.lost, 1u);
+    EXPECT_EQ(s.lineLosses, 1u);
+    EXPECT_EQ(s.replyCount(), 1u);
+    EXPECT_EQ(s.replies[1], 1u);
+    EXPECT_EQ(s.replyMsSum, 7);
+}
+
+TEST_F(Service, TheDaemonsOwnReadsAreNeverSentDuringAHoldEvenWhenAskedBefore) {
+    ask("C00"); // on the line
+    ProjectorService::Request read;
+    read.command = "CR6";
+    read.sender = {Sender::Kind::Bridge, {}, 99};
+    read.notDuringHold = true;
+    service_.exchange(read, [this](Outcome o, const ExchangeResult& r) {
+        outcomes_.push_back(o);
+        results_.push_back(r);
+    });
+    turn();
+    ASSERT_EQ(service_.startHold("C47", std::nullopt, kWeb),
+              ProjectorService::HoldOutcome::Started);
+    port_.deliver("\x06\r"); // C00's reply: the hold's send goes next
+    turn();
+    port_.deliver("\x06\r"); // and between its sends the read would have gone
+    turn();
+    ASSERT_EQ(outcomes_, (std::vector<Outcome>{Outcome::Done, Outcome::Held}));
+    EXPECT_EQ(port_.writes, (Strings{"C00\r", "C47\r"}));
+}
+
 } // namespace
 } // namespace trv::service

@@ -54,9 +54,15 @@ dpkg-query -W -f='${Depends}\n' trv-panel | grep -q fonts-liberation
 # and the installed bridge answering a PJLink client in front of the installed simulator.
 unit=/usr/lib/systemd/system/trv-bridge@.service
 example=/usr/share/doc/trv-panel/examples/trv-bridge.conf
-for file in "$unit" "$example"; do
+examples=/usr/share/doc/trv-panel/examples
+for file in "$unit" "$example" "$examples/prometheus.yml" "$examples/trv-bridges.yml" \
+            "$examples/trv-bridge.rules.yml"; do
     [ -f "$file" ] || { echo "$file is missing" >&2; exit 1; }
 done
+if command -v promtool >/dev/null; then
+    promtool check rules "$examples/trv-bridge.rules.yml" >/dev/null ||
+        { echo "the installed alert rules do not pass promtool check rules" >&2; exit 1; }
+fi
 if ! command -v systemd-analyze >/dev/null; then
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq systemd >/dev/null || true
 fi

@@ -8,6 +8,8 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialpo
           libgl-dev libgtest-dev fonts-liberation fonts-dejavu-core file dpkg-dev ser2net help2man bash-completion
           openssl)
 bash scripts/install-packages.sh "${packages[@]}"
+# For the monitoring tests, which start their own: the packages' services are never started.
+bash scripts/install-packages.sh --no-recommends --no-services prometheus prometheus-alertmanager
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build

@@ -26,6 +26,9 @@ void pjlinkBench(bool quick);
 // trv-bridge's web front end: the API's and the event socket's own share, 64 sockets beside
 // 64 PJLink pollers, and the panel page in chromium.
 void webBench(bool quick);
+// trv-bridge for a fleet: /metrics, the poll's cost, change to notification, 200 pollers with
+// a scrape every second.
+void fleetBench(bool quick);
 
 // The child processes trv-bench starts from its own binary.
 int coldStartChild(int argc, char** argv);

@@ -37,6 +37,7 @@ bool BridgeProcess::startDaemon(const Options& options) {
         arguments << QStringLiteral("--cache-ms") << QString::number(*options.cacheMs);
     if (options.http)
         arguments << QStringLiteral("--http-listen") << QStringLiteral("127.0.0.1:0");
+    arguments << QStringLiteral("--poll") << QString::number(options.poll) << options.extra;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     daemon.setProcessEnvironment(env);
@@ -47,6 +48,7 @@ bool BridgeProcess::startDaemon(const Options& options) {
     // "pjlink 127.0.0.1:PORT", then with HTTP "http http://127.0.0.1:PORT/".
     const QByteArray pjlink = "pjlink 127.0.0.1:";
     const QByteArray http = "http http://127.0.0.1:";
+    const QByteArray pjlinkUdp = "pjlink-udp 127.0.0.1:";
     while (port == 0 || (options.http && httpPort == 0)) {
         while (!daemon.canReadLine()) {
             if (!daemon.waitForReadyRead(5000))
@@ -55,6 +57,8 @@ bool BridgeProcess::startDaemon(const Options& options) {
         const QByteArray line = daemon.readLine().trimmed();
         if (line.startsWith(pjlink)) {
             port = quint16(line.mid(pjlink.size()).toUInt());
+        } else if (line.startsWith(pjlinkUdp)) {
+            udpPort = quint16(line.mid(pjlinkUdp.size()).toUInt());
         } else if (line.startsWith(http)) {
             httpUrl = QString::fromLatin1(line.mid(5));
             httpPort = quint16(line.mid(http.size()).split('/').value(0).toUInt());

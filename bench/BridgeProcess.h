@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -18,6 +19,8 @@ struct BridgeProcess {
         std::optional<int> cacheMs; // none: the daemon's own default
         QString line = {};          // --port; empty: the simulator's device
         bool http = false;          // --http-listen 127.0.0.1:0 beside PJLink
+        int poll = 0;               // --poll: none unless a part measures it
+        QStringList extra = {};     // further options
     };
 
     QTemporaryDir dir;
@@ -25,8 +28,9 @@ struct BridgeProcess {
     QProcess daemon;
     QByteArray simOutput; // what trv-sim printed: its device, then with --trace each command
     QString link = dir.path() + QStringLiteral("/projector");
-    quint16 port = 0; // PJLink's, from the daemon's line "pjlink 127.0.0.1:PORT"
-    QString httpUrl;  // from its line "http http://127.0.0.1:PORT/"
+    quint16 port = 0;    // PJLink's, from the daemon's line "pjlink 127.0.0.1:PORT"
+    quint16 udpPort = 0; // from "pjlink-udp 127.0.0.1:PORT", when it serves UDP
+    QString httpUrl;     // from its line "http http://127.0.0.1:PORT/"
     quint16 httpPort = 0;
 
     static QString bin(const char* name);

@@ -3,7 +3,7 @@
 // console, the cold start, a trv-ctl run, trv-bridge serving PJLink clients against trv-sim, and
 // its web front end.
 // Usage: trv-bench [--quick] [click] [hold] [flood [xcb|offscreen]] [record] [arrival] [console]
-//                  [start] [ctl] [pjlink] [web]
+//                  [start] [ctl] [pjlink] [web] [fleet]
 // Prints one table; see bench/README.md.
 #include "Benchmarks.h"
 #include "Harness.h"
@@ -58,5 +58,7 @@ int main(int argc, char** argv) {
         bench::pjlinkBench(quick);
     if (wanted("web"))
         bench::webBench(quick);
+    if (wanted("fleet"))
+        bench::fleetBench(quick);
     return 0;
 }

@@ -86,8 +86,8 @@ void PjlinkProjector::classTwo(const std::string& command, const std::string& pa
         return information(settings_.lampModel);
     if (command == "RFIL")
         return information(settings_.filterModel);
-    // IRES, RRES and FILT have no read on the projector, SVOL and MVOL nothing to act on; the
-    // Class 1 commands other than INPT and INST are not Class 2 commands.
+    // IRES, RRES and FILT: no read whose reply the bridge knows; SVOL and MVOL: nothing to act
+    // on. The Class 1 commands other than INPT and INST have no Class 2 form.
     reply(kUndefined);
 }
 

@@ -51,7 +51,8 @@ constexpr Key kKeys[] = {
      "names of inputs 1 to 4 for Class 2 INNM ? (default 1=INPUT 1,2=INPUT 2,3=INPUT 3,"
      "4=INPUT 4)"},
     {"serial", "TEXT", "the serial number answered to SNUM ? (default: none, an empty answer)"},
-    {"software-version", "TEXT", "answered to SVER ? (default: none, an empty answer)"},
+    {"software-version", "VER",
+     "the software version answered to SVER ? (default: none, an empty answer)"},
     {"lamp-model", "TEXT",
      "the replacement lamp's model numbers, separated by blanks, answered to RLMP ? (default: "
      "none)"},

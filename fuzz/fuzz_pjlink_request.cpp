@@ -1,6 +1,6 @@
 // PJLink requests from a client: whatever bytes come, in whatever pieces, every line stays
-// bounded, a request read has a four-letter command and a parameter within its limit, and the
-// reply is one line ended by CR alone.
+// bounded, a request read is of class 1 or 2 with a four-letter command and a parameter within
+// its limit, and the reply is one line of its class ended by CR alone.
 #include "FuzzCheck.h"
 #include "bridge/pjlink/PjlinkRequest.h"
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const PjlinkRequest request = PjlinkRequest::parse(line);
             FUZZ_CHECK((request.kind == PjlinkRequest::Kind::Empty) == line.empty());
             if (request.kind == PjlinkRequest::Kind::Request) {
-                FUZZ_CHECK(request.classDigit == '1');
+                FUZZ_CHECK(request.classDigit == '1' || request.classDigit == '2');
                 FUZZ_CHECK(request.parameter.size() >= 1 &&
                            request.parameter.size() <= PjlinkRequest::kMaxParameter);
                 for (const char c : request.parameter)
@@ -52,7 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string reply = request.reply(line);
             FUZZ_CHECK(reply.size() >= 3 && reply.front() == '%' && reply.back() == '\r');
             FUZZ_CHECK(reply.find('\r') == reply.size() - 1);
-            FUZZ_CHECK(reply.find('\n') == std::string::npos);
+            FUZZ_CHECK(std::all_of(reply.begin(), reply.end() - 1, [](char c) {
+                return printable(c) || static_cast<unsigned char>(c) >= 0x80;
+            }));
+            if (request.kind == PjlinkRequest::Kind::Request)
+                FUZZ_CHECK(
+                    reply.compare(0, 6,
+                                  "%" + std::string(1, request.classDigit) + request.command) == 0);
         }
     }
     const std::size_t ends =

@@ -108,7 +108,7 @@ fi
 kill "${pids[@]}" 2>/dev/null || true
 wait "${pids[@]}" 2>/dev/null || true
 trap remove_package EXIT
-if [ "$answer" != "PJLINK 0|%1CLSS=1" ]; then
+if [ "$answer" != "PJLINK 0|%1CLSS=2" ]; then
     echo "the installed trv-bridge did not answer as a PJLink device: it said \"$listen\" at start," \
          "answered \"$answer\"" >&2
     cat "$run_dir/log" >&2

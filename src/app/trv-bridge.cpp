@@ -52,6 +52,11 @@ pjlink::PjlinkProjector::Settings projectorSettings(const BridgeOptions& options
     pjlink::PjlinkProjector::Settings settings;
     settings.name = options.name.toStdString();
     settings.inputs = options.inputs;
+    settings.inputNames = options.inputNames;
+    settings.serial = options.serial.toStdString();
+    settings.softwareVersion = options.softwareVersion.toStdString();
+    settings.lampModel = options.lampModel.toStdString();
+    settings.filterModel = options.filterModel.toStdString();
     settings.cacheMs = options.cacheMs;
     return settings;
 }

@@ -50,6 +50,16 @@ constexpr Key kKeys[] = {
     {"poll", "SECONDS",
      "read the status, input, lamp time and temperatures every SECONDS, 1 to 86400 "
      "(default 60; 0: never)"},
+    {"input-names", "NAMES",
+     "names of inputs 1 to 4 for Class 2 INNM ? (default 1=INPUT 1,2=INPUT 2,3=INPUT 3,"
+     "4=INPUT 4)"},
+    {"serial", "TEXT", "the serial number answered to SNUM ? (default: none, an empty answer)"},
+    {"software-version", "VER",
+     "the software version answered to SVER ? (default: none, an empty answer)"},
+    {"lamp-model", "TEXT",
+     "the replacement lamp's model numbers, separated by blanks, answered to RLMP ? (default: "
+     "none)"},
+    {"filter-model", "TEXT", "the same for the filter, answered to RFIL ? (default: none)"},
     {"max-per-address", "N",
      "connections from one address (an IPv6 /64) at a time, 1 to 64 (default 16)"},
     {"profile", "NAME",
@@ -77,6 +87,20 @@ bool parseListen(const QString& text, BridgeOptions::Listen& listen) {
         address = QHostAddress(QHostAddress::Any);
     listen = BridgeOptions::Listen{true, address, quint16(port), text};
     return true;
+}
+
+// Where a Class 2 text answered as configured goes, or nothing for another key.
+QString* classTwoText(const QString& key, BridgeOptions& options) {
+    const std::pair<const char*, QString*> texts[] = {
+        {"serial", &options.serial},
+        {"software-version", &options.softwareVersion},
+        {"lamp-model", &options.lampModel},
+        {"filter-model", &options.filterModel},
+    };
+    for (const auto& [name, text] : texts)
+        if (key == QLatin1String(name))
+            return text;
+    return nullptr;
 }
 
 // Applies one setting, from either source; false with `error` when the value is bad.
@@ -156,6 +180,20 @@ bool apply(const QString& key, const QString& value, BridgeOptions& options, QSt
         if (!inputs)
             return bad(QString::fromStdString(why));
         options.inputs = *inputs;
+    } else if (key == QLatin1String("input-names")) {
+        std::string why;
+        auto names = pjlink::PjlinkInputNames::parse(value.toStdString(), why);
+        if (!names)
+            return bad(QString::fromStdString(why));
+        options.inputNames = *names;
+    } else if (QString* text = classTwoText(key, options)) {
+        // As PJLink carries them: SNUM and SVER 32 characters, RLMP and RFIL 128.
+        const int limit = key.endsWith(QLatin1String("-model")) ? 128 : 32;
+        if (value.size() > limit || std::any_of(value.begin(), value.end(), [](QChar c) {
+                return c.unicode() < 0x20 || c.unicode() > 0x7e;
+            }))
+            return bad(QStringLiteral("at most %1 characters of printable ASCII").arg(limit));
+        *text = value;
     } else if (key == QLatin1String("cache-ms")) {
         bool ok = false;
         const int ms = value.toInt(&ok);
@@ -233,8 +271,9 @@ std::optional<int> BridgeOptions::comPort(const QString& port) {
 QString BridgeOptions::usage() {
     QString text = QStringLiteral(
         "Usage: trv-bridge [options]\n"
-        "Serves a TRV-M5400 projector on its RS-232C line to PJLink Class 1 clients and, with\n"
-        "--http-listen, to browsers (a web panel) and programs (an HTTP API).\n\n"
+        "Serves a TRV-M5400 projector on its RS-232C line to PJLink clients (Class 2, and\n"
+        "Class 1 to those that speak only that) and, with --http-listen, to browsers (a web\n"
+        "panel) and programs (an HTTP API).\n\n"
         "Options (each also a key of the configuration file, without the dashes):\n"
         "  --config FILE          read the settings from FILE (INI); options given here win\n");
     for (const Key& key : kKeys)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/pjlink/PjlinkInputNames.h"
 #include "bridge/pjlink/PjlinkMapping.h"
 #include "link/transport/TlsSettings.h"
 
@@ -36,6 +37,9 @@ struct BridgeOptions {
     QString httpCert, httpKey; // PEM: HTTPS instead of HTTP, both or neither
     QStringList httpHosts;     // further Host names the web panel answers to
     pjlink::InputMap inputs;
+    // PJLink Class 2: INNM's names, and SNUM, SVER, RLMP, RFIL (empty: answered empty).
+    pjlink::PjlinkInputNames inputNames;
+    QString serial, softwareVersion, lampModel, filterModel;
     int cacheMs = 1000;
     int pollS = 60;         // the bridge's own reads of the values; 0: none
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)

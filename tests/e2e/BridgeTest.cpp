@@ -108,7 +108,7 @@ TEST_F(Bridge, EveryClassOneCommandThroughAPowerCycle) {
         const char* request;
         const char* reply;
     } standby[] = {
-        {"%1CLSS ?", "%1CLSS=1\r"},           {"%1INF1 ?", "%1INF1=ZEKO\r"},
+        {"%1CLSS ?", "%1CLSS=2\r"},           {"%1INF1 ?", "%1INF1=ZEKO\r"},
         {"%1INF2 ?", "%1INF2=TRV-M5400\r"},   {"%1NAME ?", "%1NAME=TRV-M5400\r"},
         {"%1INST ?", "%1INST=11 12 31 51\r"}, {"%1POWR ?", "%1POWR=0\r"},
         {"%1ERST ?", "%1ERST=000000\r"},      {"%1LAMP ?", "%1LAMP=1234 0\r"},
@@ -129,7 +129,7 @@ TEST_F(Bridge, EveryClassOneCommandThroughAPowerCycle) {
         {"%1AVMT ?", "%1AVMT=31\r"},  {"%1AVMT 10", "%1AVMT=OK\r"},    {"%1AVMT ?", "%1AVMT=30\r"},
         {"%1AVMT 11", "%1AVMT=OK\r"}, {"%1LAMP ?", "%1LAMP=1234 1\r"}, {"%1POWR 0", "%1POWR=OK\r"},
         {"%1POWR ?", "%1POWR=2\r"},   {"%1POWR 1", "%1POWR=ERR3\r"},   {"%1AVMT ?", "%1AVMT=30\r"},
-        {"%1CLSS ?", "%1CLSS=1\r"},
+        {"%1CLSS ?", "%1CLSS=2\r"},
     };
     for (const auto& row : on)
         EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
@@ -142,9 +142,60 @@ TEST_F(Bridge, RequestsSentAheadAreAnsweredInOrder) {
     client.write("%1POWR ?\r%1CLSS ?\r%1LAMP ?\r%1INF1 ?\r");
     client.flush();
     EXPECT_EQ(line(client), "%1POWR=0\r");
-    EXPECT_EQ(line(client), "%1CLSS=1\r");
+    EXPECT_EQ(line(client), "%1CLSS=2\r");
     EXPECT_EQ(line(client), "%1LAMP=1234 0\r");
     EXPECT_EQ(line(client), "%1INF1=ZEKO\r");
+}
+
+// A Class 2 client: its own commands, freeze through a power-on, and the settings behind SNUM
+// and INNM from the file and the command line, the file reread on SIGHUP.
+TEST_F(Bridge, ClassTwoClientFreezesNamesInputsAndIsToldWhatIsNotThere) {
+    QFile config(dir_.path() + QStringLiteral("/room12.conf"));
+    const auto write = [&](const QByteArray& text) {
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(text);
+        config.close();
+    };
+    write("serial=SN-0012\n");
+    START({"--config", config.fileName(), "--input-names", "3=Lectern PC"});
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    const struct {
+        const char* request;
+        const char* reply;
+    } standby[] = {
+        {"%1CLSS ?", "%1CLSS=2\r"},
+        {"%2SNUM ?", "%2SNUM=SN-0012\r"},
+        {"%2SVER ?", "%2SVER=\r"},
+        {"%2INNM ?31", "%2INNM=Lectern PC\r"},
+        {"%2INNM ?12", "%2INNM=INPUT 2\r"},
+        {"%2INNM ?52", "%2INNM=ERR2\r"},
+        {"%2INST ?", "%2INST=11 12 31 51\r"},
+        {"%2FREZ 1", "%2FREZ=ERR3\r"},
+        {"%2FREZ ?", "%2FREZ=0\r"},
+        {"%2IRES ?", "%2IRES=ERR1\r"},
+        {"%2POWR ?", "%2POWR=ERR1\r"},
+        {"%1POWR 1", "%1POWR=OK\r"},
+    };
+    for (const auto& row : standby)
+        EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=1\r"; }, 5000));
+    const struct {
+        const char* request;
+        const char* reply;
+    } on[] = {
+        {"%2FREZ 1", "%2FREZ=OK\r"}, {"%2FREZ ?", "%2FREZ=1\r"},   {"%2FREZ 0", "%2FREZ=OK\r"},
+        {"%2FREZ ?", "%2FREZ=0\r"},  {"%2INPT 12", "%2INPT=OK\r"}, {"%2INPT ?", "%2INPT=12\r"},
+        {"%1INPT ?", "%1INPT=12\r"},
+    };
+    for (const auto& row : on)
+        EXPECT_EQ(ask(client, row.request), row.reply) << row.request;
+    write("serial=SN-0013\n");
+    ::kill(pid_t(daemon_.processId()), SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return daemon_.readAllStandardError().contains("configuration reread"); }, 5000));
+    EXPECT_EQ(ask(client, "%2SNUM ?"), "%2SNUM=SN-0013\r");
+    EXPECT_EQ(ask(client, "%2INNM ?31"), "%2INNM=Lectern PC\r"); // the command line still wins
 }
 
 TEST_F(Bridge, PasswordProtectedDaemonWantsTheDigestInFront) {
@@ -165,7 +216,7 @@ TEST_F(Bridge, PasswordProtectedDaemonWantsTheDigestInFront) {
                 .toHex();
         if (right) {
             EXPECT_EQ(ask(client, digest + "%1POWR ?"), "%1POWR=0\r");
-            EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=1\r");
+            EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=2\r");
         } else {
             EXPECT_EQ(ask(client, digest + "%1POWR ?"), "PJLINK ERRA\r");
             EXPECT_TRUE(QTest::qWaitFor(
@@ -211,7 +262,7 @@ TEST_F(Bridge, FaultsAndSilenceAsPjlinkSaysThem) {
         ASSERT_EQ(connectClient(client), "PJLINK 0\r");
         EXPECT_EQ(ask(client, "%1POWR ?"), row.power) << row.value;
         EXPECT_EQ(ask(client, "%1ERST ?"), row.errors) << row.value;
-        EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=1\r") << row.value;
+        EXPECT_EQ(ask(client, "%1CLSS ?"), "%1CLSS=2\r") << row.value;
     }
 }
 
@@ -556,6 +607,10 @@ TEST_F(Bridge, UnusableSettingsAreRefusedWithTheirReason) {
          "cannot read the certificate /nonexistent: no such file or directory"},
         {{"--port", link(), "--http-listen", "localhost:80"},
          "bad value for --http-listen: \"localhost:80\""},
+        {{"--port", link(), "--input-names", "5=Wireless"},
+         "bad value for --input-names: \"5=Wireless\" (\"5=Wireless\" is not INPUT=NAME"},
+        {{"--port", link(), "--serial", QString(33, u'9')},
+         "(at most 32 characters of printable ASCII)"},
     };
     for (const auto& row : rows) {
         const std::string given = row.arguments.join(u' ').toStdString();
@@ -685,7 +740,7 @@ TEST_F(Bridge, HostileClientsLeaveEveryoneElseServedAndTheLogShort) {
                   .toHex()
                   .toStdString() +
               "%1CLSS ?\r");
-    EXPECT_EQ(back.receive(2000, 64, "\r"), "%1CLSS=1\r");
+    EXPECT_EQ(back.receive(2000, 64, "\r"), "%1CLSS=2\r");
     // One line of each kind from each address within the minute.
     const QList<QByteArray> lines = daemon_.readAllStandardError().split('\n');
     for (const char* address : {"(127.0.0.5:", "(127.0.0.6:"}) {

@@ -224,7 +224,7 @@ bool PjlinkConnection::dispatch() {
                 replyLimit_.start(replyLimitMs_);
             // The service may answer after this connection has gone.
             QPointer<PjlinkConnection> self(this);
-            service_.request(asked_.command, asked_.parameter, sender_,
+            service_.request(asked_.classDigit, asked_.command, asked_.parameter, sender_,
                              [self, sequence](const std::string& value) {
                                  if (self)
                                      self->answered(sequence, value);

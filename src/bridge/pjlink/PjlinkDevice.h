@@ -15,11 +15,11 @@ public:
 
     virtual ~PjlinkDevice() = default;
 
-    // `command` is the request's four letters in upper case ("POWR"), `parameter` what follows
-    // the blank ("1", "?"). `reply` is called exactly once with the value that goes after "="
-    // ("OK", "ERR3", "1", "11 12 31 51"), at once or later from the event loop. `from` is the
-    // client, as the line's traffic names it.
-    virtual void request(const std::string& command, const std::string& parameter,
+    // `classDigit` is the request's class ('1' or '2'), `command` its four letters in upper
+    // case ("POWR"), `parameter` what follows the blank ("1", "?"). `reply` is called exactly
+    // once with the value that goes after "=" ("OK", "ERR3", "1", "11 12 31 51"), at once or
+    // later from the event loop. `from` is the client, as the line's traffic names it.
+    virtual void request(char classDigit, const std::string& command, const std::string& parameter,
                          const service::Sender& from, Reply reply) = 0;
 };
 

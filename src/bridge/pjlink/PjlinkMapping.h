@@ -33,6 +33,8 @@ public:
     static constexpr const char* kDefault = "1=11,2=12,3=31,4=51,5=52";
 
     // "1=11,2=12,...": projector input = PJLink code (a digit 1 to 5 and a digit 1 to 9).
+    // Class 1 codes, which Class 2 clients use alike: a code of Class 2 alone (6x, xA to xZ)
+    // would leave a Class 1 client's INPT ? without an answer while that input is on.
     // Nothing, with `error` saying why, when the text is not such a map.
     static std::optional<InputMap> parse(std::string_view text, std::string& error);
 

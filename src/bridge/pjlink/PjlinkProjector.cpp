@@ -11,28 +11,39 @@ const std::string kFailure = "ERR4";
 
 bool poweredOn(const ProjectorStatus& status) { return status.power == ProjectorStatus::Power::On; }
 
+// A value known here, for a command that is only ever a query.
+void answerQuery(const std::string& parameter, const std::string& value,
+                 const PjlinkDevice::Reply& reply) {
+    reply(parameter == "?" ? value : kOutOfParameter);
+}
+
 } // namespace
 
 PjlinkProjector::PjlinkProjector(service::ProjectorService& service, Settings settings,
                                  QObject* parent)
     : QObject(parent), service_(service), settings_(std::move(settings)) {}
 
-void PjlinkProjector::request(const std::string& command, const std::string& parameter,
-                              const service::Sender& from, Reply reply) {
-    const bool query = parameter == "?";
+void PjlinkProjector::request(char classDigit, const std::string& command,
+                              const std::string& parameter, const service::Sender& from,
+                              Reply reply) {
     const auto information = [&](const std::string& value) {
-        reply(query ? value : kOutOfParameter);
+        answerQuery(parameter, value, reply);
     };
-    if (command == "POWR")
-        return power(parameter, from, std::move(reply));
+    // In both classes: the input codes here are Class 1 codes, which Class 2 clients read alike.
     if (command == "INPT")
         return input(parameter, from, std::move(reply));
+    if (command == "INST")
+        return information(settings_.inputs.list());
+    if (classDigit == '2')
+        return classTwo(command, parameter, from, std::move(reply));
+    if (command == "POWR")
+        return power(parameter, from, std::move(reply));
     if (command == "AVMT")
         return mute(parameter, from, std::move(reply));
     if (command == "LAMP")
-        return query ? lamp(from, std::move(reply)) : reply(kOutOfParameter);
+        return parameter == "?" ? lamp(from, std::move(reply)) : reply(kOutOfParameter);
     if (command == "ERST") {
-        if (!query)
+        if (parameter != "?")
             return reply(kOutOfParameter);
         return status(from, [reply = std::move(reply)](std::optional<ProjectorStatus> status) {
             reply(status ? status->errorValue() : kFailure);
@@ -48,9 +59,35 @@ void PjlinkProjector::request(const std::string& command, const std::string& par
     if (command == "INFO")
         return information("RS-232C projector");
     if (command == "CLSS")
-        return information("1");
-    if (command == "INST")
-        return information(settings_.inputs.list());
+        return information("2");
+    reply(kUndefined);
+}
+
+void PjlinkProjector::classTwo(const std::string& command, const std::string& parameter,
+                               const service::Sender& from, Reply reply) {
+    const auto information = [&](const std::string& value) {
+        answerQuery(parameter, value, reply);
+    };
+    if (command == "FREZ")
+        return freeze(parameter, from, std::move(reply));
+    if (command == "INNM") {
+        // "?31": the name of an input INST offers.
+        const auto input = parameter.size() > 1 && parameter[0] == '?'
+                               ? settings_.inputs.selectable(parameter.substr(1))
+                               : std::nullopt;
+        return reply(input ? settings_.inputNames.name(*input) : kOutOfParameter);
+    }
+    // Only what the configuration says: the projector has no read for any of them.
+    if (command == "SNUM")
+        return information(settings_.serial);
+    if (command == "SVER")
+        return information(settings_.softwareVersion);
+    if (command == "RLMP")
+        return information(settings_.lampModel);
+    if (command == "RFIL")
+        return information(settings_.filterModel);
+    // IRES, RRES and FILT: no read whose reply the bridge knows; SVOL and MVOL: nothing to act
+    // on. The Class 1 commands other than INPT and INST have no Class 2 form.
     reply(kUndefined);
 }
 
@@ -100,6 +137,18 @@ void PjlinkProjector::mute(const std::string& parameter, const service::Sender& 
                        [this, parameter] { muteParameter_ = parameter; });
     if (parameter == "10" || parameter == "30")
         return setWhen(poweredOn, "C0E", from, std::move(reply));
+    reply(kOutOfParameter);
+}
+
+void PjlinkProjector::freeze(const std::string& parameter, const service::Sender& from,
+                             Reply reply) {
+    // The state the line's service last set, through any front end; off again with the power.
+    if (parameter == "?")
+        return reply(service_.frozen() ? "1" : "0");
+    if (parameter == "1")
+        return setWhen(poweredOn, "C43", from, std::move(reply));
+    if (parameter == "0")
+        return setWhen(poweredOn, "C44", from, std::move(reply));
     reply(kOutOfParameter);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/pjlink/PjlinkDevice.h"
+#include "bridge/pjlink/PjlinkInputNames.h"
 #include "bridge/pjlink/PjlinkMapping.h"
 #include "link/service/ProjectorService.h"
 
@@ -19,6 +20,9 @@ public:
     struct Settings {
         std::string name = "TRV-M5400";
         InputMap inputs;
+        PjlinkInputNames inputNames;
+        // Class 2's SNUM, SVER, RLMP and RFIL: empty when not known, and answered empty.
+        std::string serial, softwareVersion, lampModel, filterModel;
         int cacheMs = 1000; // how long a status read answers for
     };
 
@@ -27,7 +31,7 @@ public:
 
     void setSettings(Settings settings) { settings_ = std::move(settings); }
 
-    void request(const std::string& command, const std::string& parameter,
+    void request(char classDigit, const std::string& command, const std::string& parameter,
                  const service::Sender& from, Reply reply) override;
 
 private:
@@ -36,9 +40,13 @@ private:
     // How long a set may wait for the line: the client is answered within 2 s in any case.
     static constexpr int kSetDueMs = 1500;
 
+    // The commands that come with Class 2, and ERR1 for the others sent as "%2".
+    void classTwo(const std::string& command, const std::string& parameter,
+                  const service::Sender& from, Reply reply);
     void power(const std::string& parameter, const service::Sender& from, Reply reply);
     void input(const std::string& parameter, const service::Sender& from, Reply reply);
     void mute(const std::string& parameter, const service::Sender& from, Reply reply);
+    void freeze(const std::string& parameter, const service::Sender& from, Reply reply);
     void lamp(const service::Sender& from, Reply reply);
     // Sends `command` when the power is on (or as `allowed` says), answering OK on an ACK.
     void setWhen(const std::function<bool(const ProjectorStatus&)>& allowed,

@@ -9,6 +9,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool isPrintable(char c) { return c >= 0x20 && c <= 0x7e; }
+// Printable ASCII or a byte of a UTF-8 sequence (names are UTF-8): nothing that ends or breaks
+// a line.
+bool isText(char c) { return isPrintable(c) || static_cast<unsigned char>(c) >= 0x80; }
 char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
@@ -69,8 +72,8 @@ PjlinkRequest PjlinkRequest::parse(std::string_view line) {
     request.command.resize(4);
     std::transform(text.begin() + 2, text.begin() + 6, request.command.begin(), upper);
 
-    // Only Class 1 is served; any other class is an undefined command whatever follows.
-    if (request.classDigit != '1')
+    // Classes 1 and 2 are served; any other is an undefined command whatever follows.
+    if (request.classDigit != '1' && request.classDigit != '2')
         return refused(std::move(request), "ERR1");
     // Too long is a parameter out of range: the command itself may well be one we serve.
     if (text.size() > kMaxRequest || text.size() == 6)
@@ -98,7 +101,7 @@ std::string PjlinkRequest::format(char classDigit, std::string_view command,
             line.push_back(upper(c));
     line.push_back('=');
     for (const char c : value)
-        if (isPrintable(c))
+        if (isText(c))
             line.push_back(c);
     line.push_back('\r');
     return line;

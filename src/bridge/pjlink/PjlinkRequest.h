@@ -22,7 +22,7 @@ struct PjlinkRequest {
         Empty,      // nothing between two line ends (CR LF): no answer
         Unreadable, // no "%", class digit and four-letter command to answer to: no answer
         Refused,    // answered with `error` without asking the projector
-        Request,    // a Class 1 request for the projector
+        Request,    // a Class 1 or Class 2 request for the projector
     };
 
     // Cuts a byte stream into lines ended by CR or LF. A longer line than kMaxLine keeps its
@@ -50,7 +50,8 @@ struct PjlinkRequest {
 
     // Reads one line without its line end.
     static PjlinkRequest parse(std::string_view line);
-    // "%1POWR=OK\r": upper case; bytes that could end or break the line are left out.
+    // "%1POWR=OK\r": upper case; bytes that could end or break the line are left out (the
+    // value keeps bytes from 0x80 up, for UTF-8 names).
     static std::string format(char classDigit, std::string_view command, std::string_view value);
     std::string reply(std::string_view value) const { return format(classDigit, command, value); }
 };

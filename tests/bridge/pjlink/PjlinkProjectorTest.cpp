@@ -15,10 +15,16 @@ protected:
         PjlinkProjector::Settings settings;
         std::string error;
         settings.inputs = *InputMap::parse(InputMap::kDefault, error);
+        settings.inputNames = *PjlinkInputNames::parse("3=P\xc3\xb6"
+                                                       "dium PC",
+                                                       error);
+        settings.serial = "SN-1234";
+        settings.softwareVersion = "1.02";
+        settings.lampModel = "LMP-1 LMP-2";
         return settings;
     }
-    void ask(const char* command, const char* parameter) {
-        projector_.request(command, parameter, client_,
+    void ask(const char* command, const char* parameter, char classDigit = '1') {
+        projector_.request(classDigit, command, parameter, client_,
                            [this](const std::string& value) { replies_.push_back(value); });
     }
     // One turn of the event loop: the next exchange goes out.
@@ -99,7 +105,7 @@ TEST_F(ProjectorSide, LostLineFailsWhatNeedsItAndIsOpenedAgainLessOftenEachTime)
     ask("LAMP", "?");
     turn();
     turn();
-    EXPECT_EQ(replies_, (Strings{"ERR4", "1", "ERR4", "ERR4"}));
+    EXPECT_EQ(replies_, (Strings{"ERR4", "2", "ERR4", "ERR4"}));
     EXPECT_EQ(port_.attempts, attempts + 1);
     // The tries on their own: 1 s, 2 s, 4 s, 8 s, then every 10 s.
     for (const int waitMs : {1000, 2000, 4000, 8000, 10000, 10000}) {
@@ -171,6 +177,111 @@ TEST_F(ProjectorSide, ALineThatIsBackIsOpenedByTheNextRequestOrWhenItsDeviceAppe
     EXPECT_EQ(port_.attempts, 2 + 1); // two by requests, one on its own at 1 s
     EXPECT_EQ(replies_.size(), answered + 20);
     EXPECT_EQ(replies_.back(), "ERR4");
+}
+
+struct AnswerRow {
+    const char* request; // "2FREZ 1": class, command, blank, parameter
+    Strings line;        // the projector's replies, one per exchange; "" for none in time
+    Strings writes;
+    std::string reply;
+};
+
+void PrintTo(const AnswerRow& row, std::ostream* os) { *os << row.request; }
+
+const Strings kOn = {"00\r", "\x06"}; // a set with the power on: the status read, the ACK
+
+class Answers : public ProjectorSide, public ::testing::WithParamInterface<AnswerRow> {};
+
+TEST_P(Answers, EachRequestAsItsClassDefinesIt) {
+    const AnswerRow& row = GetParam();
+    const std::string request = row.request;
+    const std::size_t blank = request.find(' ');
+    ask(request.substr(1, blank - 1).c_str(), request.substr(blank + 1).c_str(), request[0]);
+    for (const std::string& reply : row.line) {
+        turn();
+        if (reply.empty())
+            clock_.advance(1000); // the reply window closes
+        else
+            port_.deliver(reply);
+    }
+    turn();
+    EXPECT_EQ(port_.writes, row.writes);
+    EXPECT_EQ(replies_, Strings{row.reply});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClassTwo, Answers,
+    ::testing::Values(
+        AnswerRow{"1CLSS ?", {}, {}, "2"}, AnswerRow{"2CLSS ?", {}, {}, "ERR1"},
+        // Class 1 commands that Class 2 does not define again, and those with nothing behind.
+        AnswerRow{"2POWR ?", {}, {}, "ERR1"}, AnswerRow{"2AVMT 31", {}, {}, "ERR1"},
+        AnswerRow{"2NAME ?", {}, {}, "ERR1"}, AnswerRow{"2IRES ?", {}, {}, "ERR1"},
+        AnswerRow{"2RRES ?", {}, {}, "ERR1"}, AnswerRow{"2FILT ?", {}, {}, "ERR1"},
+        AnswerRow{"2SVOL 1", {}, {}, "ERR1"}, AnswerRow{"2MVOL 0", {}, {}, "ERR1"},
+        AnswerRow{"2ABCD ?", {}, {}, "ERR1"}, AnswerRow{"1FREZ ?", {}, {}, "ERR1"},
+        AnswerRow{"1SNUM ?", {}, {}, "ERR1"},
+        // From the configuration, empty where it says nothing.
+        AnswerRow{"2SNUM ?", {}, {}, "SN-1234"}, AnswerRow{"2SVER ?", {}, {}, "1.02"},
+        AnswerRow{"2RLMP ?", {}, {}, "LMP-1 LMP-2"}, AnswerRow{"2RFIL ?", {}, {}, ""},
+        AnswerRow{"2SNUM 1", {}, {}, "ERR2"}, AnswerRow{"2INNM ?11", {}, {}, "INPUT 1"},
+        AnswerRow{"2INNM ?31",
+                  {},
+                  {},
+                  "P\xc3\xb6"
+                  "dium PC"},
+        AnswerRow{"2INNM ?52", {}, {}, "ERR2"}, // input 5 cannot be selected
+        AnswerRow{"2INNM ?21", {}, {}, "ERR2"}, AnswerRow{"2INNM ?3A", {}, {}, "ERR2"},
+        AnswerRow{"2INNM ?", {}, {}, "ERR2"}, AnswerRow{"2INNM 11", {}, {}, "ERR2"},
+        // Inputs: the same codes in both classes.
+        AnswerRow{"2INST ?", {}, {}, "11 12 31 51"}, AnswerRow{"2INST 1", {}, {}, "ERR2"},
+        AnswerRow{"2INPT 31", kOn, {"CR0\r", "C07\r"}, "OK"},
+        AnswerRow{"2INPT 31", {"80\r"}, {"CR0\r"}, "ERR3"},
+        AnswerRow{"2INPT ?", {"3\r"}, {"CR1\r"}, "31"},
+        AnswerRow{"2INPT ?", {""}, {"CR1\r"}, "ERR4"}, AnswerRow{"2INPT 3A", {}, {}, "ERR2"},
+        AnswerRow{"2INPT 61", {}, {}, "ERR2"}, AnswerRow{"1INPT 3A", {}, {}, "ERR2"},
+        // Freeze, only with the power on.
+        AnswerRow{"2FREZ 1", kOn, {"CR0\r", "C43\r"}, "OK"},
+        AnswerRow{"2FREZ 0", kOn, {"CR0\r", "C44\r"}, "OK"},
+        AnswerRow{"2FREZ 1", {"80\r"}, {"CR0\r"}, "ERR3"},
+        AnswerRow{"2FREZ 1", {"40\r"}, {"CR0\r"}, "ERR3"}, // warming up
+        AnswerRow{"2FREZ 1", {""}, {"CR0\r"}, "ERR4"},
+        AnswerRow{"2FREZ 1", {"00\r", ""}, {"CR0\r", "C43\r"}, "ERR4"},
+        AnswerRow{"2FREZ 2", {}, {}, "ERR2"}, AnswerRow{"2FREZ ?", {}, {}, "0"}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+TEST_F(ProjectorSide, FreezeIsWhatTheServiceLastSetThroughAnyFrontEndUntilThePowerGoesOff) {
+    const auto frozen = [this] {
+        ask("FREZ", "?", '2');
+        return replies_.back();
+    };
+    ask("FREZ", "1", '2');
+    turn();
+    port_.deliver("00\r");
+    turn();
+    port_.deliver("\x06");
+    ASSERT_EQ(replies_.back(), "OK");
+    EXPECT_EQ(frozen(), "1");
+    // The panel on the web unfreezes it.
+    service::ProjectorService::Request request;
+    request.command = "C44";
+    request.sender = {service::Sender::Kind::Web, "127.0.0.1", 2};
+    line_.exchange(request, [](service::ProjectorService::Outcome, const ExchangeResult&) {});
+    turn();
+    port_.deliver("\x06");
+    EXPECT_EQ(frozen(), "0");
+    ask("FREZ", "1", '2'); // the set made the status unknown: it is read again
+    turn();
+    port_.deliver("00\r");
+    turn();
+    port_.deliver("\x06");
+    EXPECT_EQ(frozen(), "1");
+    clock_.advance(1000);
+    ask("POWR", "?");
+    turn();
+    port_.deliver("20\r"); // cooling down: off
+    EXPECT_EQ(replies_.back(), "2");
+    EXPECT_EQ(frozen(), "0");
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "C43\r", "C44\r", "CR0\r", "C43\r", "CR0\r"}));
 }
 
 } // namespace

@@ -25,9 +25,10 @@ namespace {
 // answer); holds the commands in `slow` until released.
 class FakeService : public PjlinkDevice {
 public:
-    void request(const std::string& command, const std::string& parameter,
+    void request(char classDigit, const std::string& command, const std::string& parameter,
                  const service::Sender&, Reply reply) override {
         asked.push_back(command + ' ' + parameter);
+        classes.push_back(classDigit);
         if (slow.count(command)) {
             held.push_back({value(command, parameter), std::move(reply)});
             return;
@@ -50,6 +51,7 @@ public:
 
     std::set<std::string> slow;
     std::vector<std::string> asked;
+    std::string classes; // of the requests asked, in order
     std::deque<std::pair<std::string, Reply>> held;
 };
 
@@ -226,7 +228,7 @@ TEST_F(PjlinkServerTest, RequestsSentAheadWaitTheirTurnAndComeBackInOrder) {
     fake.slow = {"POWR"};
     Client client(server->port());
     EXPECT_EQ(client.line(), "PJLINK 0");
-    client.send("%1POWR 1\r%1INPT ?\r%2SNUM ?\r%1NAME ?\r");
+    client.send("%1POWR 1\r%2INPT ?\r%3SNUM ?\r%1NAME ?\r");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.asked.empty(); }, 5000));
     QTest::qWait(50);
     // Only one request at a time goes to the projector; the answer known here waits too.
@@ -234,9 +236,10 @@ TEST_F(PjlinkServerTest, RequestsSentAheadWaitTheirTurnAndComeBackInOrder) {
     EXPECT_EQ(client.line(0), "(none)");
     QTimer::singleShot(20, server.get(), [this] { fake.releaseAll(); });
     EXPECT_EQ(client.line(), "%1POWR=1");
-    EXPECT_EQ(client.line(), "%1INPT=1");
-    EXPECT_EQ(client.line(), "%2SNUM=ERR1");
+    EXPECT_EQ(client.line(), "%2INPT=1");
+    EXPECT_EQ(client.line(), "%3SNUM=ERR1");
     EXPECT_EQ(client.line(), "%1NAME=1");
+    EXPECT_EQ(fake.classes, "121"); // each request reaches the projector with its class
 }
 
 struct RefusalRow {
@@ -247,7 +250,7 @@ struct RefusalRow {
 
 TEST_F(PjlinkServerTest, BadLinesAreAnsweredHereOrIgnoredAndTheNextRequestServed) {
     const RefusalRow rows[] = {
-        {"class 2", "%2POWR ?\r", "%2POWR=ERR1"},
+        {"class 3", "%3POWR ?\r", "%3POWR=ERR1"},
         {"over-long", "%1NAME " + std::string(300, 'x') + "\r", "%1NAME=ERR2"},
         {"no blank", "%1POWR\r", "%1POWR=ERR2"},
         {"long garbage", std::string(20000, '\x01') + "\r", ""},

@@ -219,7 +219,14 @@ void ProjectorService::exchange(Request request, Done done) {
         return answerLater(std::move(done), Outcome::LineDown, refused);
     const std::string address = request.address.value_or(settings_.address);
     if (request.shared) {
-        // The same read already waiting answers this request too.
+        // The same read already on the line, or waiting, answers this request too: its reply
+        // comes after the request did.
+        if (current_ && !current_->hold && current_->request.shared &&
+            current_->request.command == request.command &&
+            current_->request.address.value_or(settings_.address) == address) {
+            current_->waiting.push_back(std::move(done));
+            return;
+        }
         for (Job& job : jobs_) {
             if (job.request.shared && job.request.command == request.command &&
                 job.request.address.value_or(settings_.address) == address) {

@@ -311,5 +311,32 @@ TEST_F(Service, TheDaemonsOwnReadsAreNeverSentDuringAHoldEvenWhenAskedBefore) {
     EXPECT_EQ(port_.writes, (Strings{"C00\r", "C47\r"}));
 }
 
+TEST_F(Service, ASharedReadAskedWhileTheSameReadIsOnTheLineIsAnsweredByIt) {
+    const auto read = [this](const char* command, Sender sender) {
+        ProjectorService::Request request;
+        request.command = command;
+        request.sender = sender;
+        request.shared = true;
+        service_.exchange(request, [this](Outcome o, const ExchangeResult& r) {
+            outcomes_.push_back(o);
+            results_.push_back(r);
+        });
+    };
+    read("CR0", {Sender::Kind::Bridge, {}, 99});
+    turn();
+    read("CR0", kWeb);   // joins the one on the line
+    read("CR1", kOther); // another read goes on its own
+    turn();
+    port_.deliver("80\r");
+    turn();
+    port_.deliver("2\r");
+    turn();
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "CR1\r"}));
+    ASSERT_EQ(results_.size(), 3u);
+    EXPECT_EQ(results_[0].received, "80\r");
+    EXPECT_EQ(results_[1].received, "80\r");
+    EXPECT_EQ(results_[2].received, "2\r");
+}
+
 } // namespace
 } // namespace trv::service

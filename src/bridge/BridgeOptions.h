@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/pjlink/NotifyTarget.h"
 #include "bridge/pjlink/PjlinkMapping.h"
 #include "link/transport/TlsSettings.h"
 
@@ -38,6 +39,11 @@ struct BridgeOptions {
     pjlink::InputMap inputs;
     int cacheMs = 1000;
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)
+    // PJLink over UDP, on the pjlink-listen address: searches and status notifications.
+    bool udp = true;
+    quint16 udpPort = 4352;
+    QList<pjlink::NotifyTarget> notify;
+    QString mac; // "xx:xx:xx:xx:xx:xx"; empty: the network interface's
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -146,7 +146,7 @@ void PjlinkUdp::searched(const QNetworkDatagram& datagram, bool wide) {
     answer.datagram = "%2ACKN=" + macFor(from, datagram.interfaceIndex()).toLatin1() + '\r';
     if (settings_.verbose)
         guard_.log().line(
-            QStringLiteral("search from %1: answered in %2 ms").arg(name).arg(answer.dueMs - now));
+            QStringLiteral("search from %1: answer in %2 ms").arg(name).arg(answer.dueMs - now));
     const auto at = std::upper_bound(
         waiting_.begin(), waiting_.end(), answer.dueMs,
         [](std::int64_t due, const Answer& waiting) { return due < waiting.dueMs; });

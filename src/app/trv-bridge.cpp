@@ -205,7 +205,6 @@ int main(int argc, char** argv) {
         notifier = std::make_unique<pjlink::PjlinkNotifier>(
             line, options->inputs,
             [&udp](const pjlink::NotifyRules::Notice& notice) { udp->notify(notice); });
-        notifier->serving();
     }
     std::unique_ptr<trv::http::HttpFront> http;
     if (options->httpListen.on) {
@@ -296,6 +295,9 @@ int main(int argc, char** argv) {
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         sigaction(number, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Ready: told once the signals are taken, so that one sent on hearing it is handled.
+    if (notifier)
+        notifier->serving();
     line.start();
 
     const int status = QCoreApplication::exec();

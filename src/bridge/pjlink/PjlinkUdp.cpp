@@ -143,7 +143,10 @@ void PjlinkUdp::searched(const QNetworkDatagram& datagram, bool wide) {
     answer.to = from;
     answer.port = port;
     answer.key = key;
-    answer.datagram = "%2ACKN=" + macFor(from, datagram.interfaceIndex()).toLatin1() + '\r';
+    answer.datagram =
+        "%2ACKN=" +
+        macFor(from, datagram.destinationAddress(), int(datagram.interfaceIndex())).toLatin1() +
+        '\r';
     if (settings_.verbose)
         guard_.log().line(
             QStringLiteral("search from %1: answer in %2 ms").arg(name).arg(answer.dueMs - now));
@@ -184,27 +187,41 @@ void PjlinkUdp::answerDue() {
     arm();
 }
 
-QString PjlinkUdp::macFor(const QHostAddress& peer, int interfaceIndex) const {
+QString PjlinkUdp::macFor(const QHostAddress& peer, const QHostAddress& to,
+                          int interfaceIndex) const {
     if (!settings_.mac.isEmpty())
         return settings_.mac;
-    // The interface the search came in on; else the one serving the bridge's own address, or
-    // the one whose network holds the peer.
-    if (interfaceIndex > 0) {
-        const QString mac = macOf(QNetworkInterface::interfaceFromIndex(interfaceIndex));
-        if (!mac.isEmpty())
-            return mac;
-    }
+    // The interface of the address the search was sent to; else the one it came in on; else
+    // the one serving the bridge's own address, or whose network holds the peer. The loopback
+    // has no MAC address of its own: a search from this machine gets a real one all the same.
     const QHostAddress own = plain(socket_.localAddress());
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
-            const bool serves = !wildcard(own)
-                                    ? plain(entry.ip()) == own
-                                    : plain(peer).isInSubnet(entry.ip(), entry.prefixLength());
-            if (serves && !macOf(interface).isEmpty())
-                return macOf(interface);
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    const auto first = [&](const std::function<bool(const QNetworkInterface&,
+                                                    const QNetworkAddressEntry&)>& fits) {
+        for (const QNetworkInterface& interface : interfaces) {
+            const QString mac = macOf(interface);
+            if (mac.isEmpty() || mac == kNoMac)
+                continue;
+            for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+                if (fits(interface, entry))
+                    return mac;
+            }
         }
-    }
-    return anyMac();
+        return QString();
+    };
+    QString mac = first([&](const QNetworkInterface&, const QNetworkAddressEntry& entry) {
+        return !to.isNull() && plain(entry.ip()) == plain(to);
+    });
+    if (mac.isEmpty())
+        mac = first([&](const QNetworkInterface& interface, const QNetworkAddressEntry&) {
+            return interfaceIndex > 0 && interface.index() == interfaceIndex;
+        });
+    if (mac.isEmpty())
+        mac = first([&](const QNetworkInterface&, const QNetworkAddressEntry& entry) {
+            return !wildcard(own) ? plain(entry.ip()) == own
+                                  : plain(peer).isInSubnet(entry.ip(), entry.prefixLength());
+        });
+    return mac.isEmpty() ? anyMac() : mac;
 }
 
 void PjlinkUdp::setTargets(const QList<NotifyTarget>& targets) {
@@ -295,7 +312,7 @@ void PjlinkUdp::notify(const NotifyRules::Notice& notice) {
 
 void PjlinkUdp::send(Target& target, const NotifyRules::Notice& notice) {
     const QByteArray datagram =
-        datagramOf(notice, notice.command == "LKUP" ? macFor(*target.address, 0)
+        datagramOf(notice, notice.command == "LKUP" ? macFor(*target.address, {}, 0)
                                                     : QString::fromStdString(notice.value));
     if (socket_.writeDatagram(datagram, *target.address, target.target.port) < 0) {
         guard_.log().event(target.target.text(), QStringLiteral("notification not sent"),

@@ -89,7 +89,7 @@ private:
     void lookUp(std::size_t index);
     void looked(std::size_t index, int generation, const QHostInfo& info);
     void send(Target& target, const NotifyRules::Notice& notice);
-    QString macFor(const QHostAddress& peer, int interfaceIndex) const;
+    QString macFor(const QHostAddress& peer, const QHostAddress& to, int interfaceIndex) const;
 
     listen::ListenGuard& guard_;
     Settings settings_;

@@ -888,5 +888,17 @@ TEST_F(Bridge, AnswersSearchesAndNotifiesWhatChanges) {
     EXPECT_EQ(notifications.size(), 8u) << "nothing else notified";
 }
 
+TEST_F(Bridge, UdpOffNeitherAnswersNorNotifies) {
+    QUdpSocket notified;
+    ASSERT_TRUE(notified.bind(QHostAddress::LocalHost, 0));
+    START({"--udp", "off", "--notify", QStringLiteral("127.0.0.1:%1").arg(notified.localPort())});
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR 1"), "%1POWR=OK\r");
+    QTest::qWait(500);
+    EXPECT_FALSE(notified.hasPendingDatagrams());
+    EXPECT_EQ(daemon_.readAllStandardOutput(), "") << "no pjlink-udp line";
+}
+
 } // namespace
 } // namespace trv

@@ -2,8 +2,10 @@
 #include "bridge/DeviceWatch.h"
 #include "bridge/http/HttpFront.h"
 #include "bridge/metrics/BridgeMetrics.h"
+#include "bridge/pjlink/PjlinkNotifier.h"
 #include "bridge/pjlink/PjlinkProjector.h"
 #include "bridge/pjlink/PjlinkServer.h"
+#include "bridge/pjlink/PjlinkUdp.h"
 #include "link/clock/QtClock.h"
 #include "link/service/Poller.h"
 #include "link/service/ProjectorService.h"
@@ -58,6 +60,14 @@ pjlink::PjlinkProjector::Settings projectorSettings(const BridgeOptions& options
     settings.lampModel = options.lampModel.toStdString();
     settings.filterModel = options.filterModel.toStdString();
     settings.cacheMs = options.cacheMs;
+    return settings;
+}
+
+pjlink::PjlinkUdp::Settings udpSettings(const BridgeOptions& options) {
+    pjlink::PjlinkUdp::Settings settings;
+    settings.mac = options.mac;
+    settings.notify = options.notify;
+    settings.verbose = options.verbose;
     return settings;
 }
 
@@ -181,6 +191,31 @@ int main(int argc, char** argv) {
         logLine(QStringLiteral("no PJLink clients served (pjlink-listen none); driving %1")
                     .arg(options->port));
     }
+    // PJLink over UDP beside it: searches answered and status notifications sent, both from
+    // the address that serves PJLink.
+    std::unique_ptr<pjlink::PjlinkUdp> udp;
+    std::unique_ptr<pjlink::PjlinkNotifier> notifier;
+    if (server && options->udp) {
+        udp = std::make_unique<pjlink::PjlinkUdp>(guard, udpSettings(*options));
+        if (!udp->bind(options->pjlinkListen.host, options->udpPort, error)) {
+            logLine(QStringLiteral("cannot listen on UDP port %1 of %2: %3")
+                        .arg(options->udpPort)
+                        .arg(options->pjlinkListen.host.toString(), error));
+            return 1;
+        }
+        const QString address = BridgeOptions::hostPort(udp->address(), udp->port());
+        std::printf("pjlink-udp %s\n", qPrintable(address));
+        std::fflush(stdout);
+        QStringList targets;
+        for (const pjlink::NotifyTarget& target : options->notify)
+            targets << target.text();
+        logLine(QStringLiteral("PJLink searches answered on %1 (UDP); notifications to %2")
+                    .arg(address, targets.isEmpty() ? QStringLiteral("nobody")
+                                                    : targets.join(QStringLiteral(", "))));
+        notifier = std::make_unique<pjlink::PjlinkNotifier>(
+            line, options->inputs,
+            [&udp](const pjlink::NotifyRules::Notice& notice) { udp->notify(notice); });
+    }
     std::unique_ptr<trv::http::HttpFront> http;
     if (options->httpListen.on) {
         trv::http::HttpFront::Settings httpSettings;
@@ -270,9 +305,13 @@ int main(int argc, char** argv) {
             http->setPassword(*newHttpSecret); // a changed one ends every session
             http->setHosts(reread->httpHosts);
         }
+        if (udp) {
+            udp->setSettings(udpSettings(*reread)); // notify and mac
+            notifier->setInputs(reread->inputs);
+        }
         guard.log().setVerbose(reread->verbose);
-        logLine(QStringLiteral("configuration reread (the port and the listening address change "
-                               "with a restart)"));
+        logLine(QStringLiteral("configuration reread (the port, the listening addresses, udp and "
+                               "udp-port change with a restart)"));
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -280,6 +319,9 @@ int main(int argc, char** argv) {
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         sigaction(number, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Ready: told once the signals are taken, so that one sent on hearing it is handled.
+    if (notifier)
+        notifier->serving();
     line.start();
 
     const int status = QCoreApplication::exec();

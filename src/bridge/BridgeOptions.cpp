@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace trv::bridge {
@@ -64,7 +65,37 @@ constexpr Key kKeys[] = {
      "connections from one address (an IPv6 /64) at a time, 1 to 64 (default 16)"},
     {"profile", "NAME",
      "COMn through the port map of trv-panel --profile NAME (default: the default one)"},
+    {"udp", "on|off",
+     "PJLink over UDP on the pjlink-listen address: searches and status notifications "
+     "(default on)"},
+    {"udp-port", "PORT", "the UDP port of searches and notifications (default 4352; 0 picks one)"},
+    {"notify", "HOST[:PORT]",
+     "send status notifications there (port 4352 unless given); several separated by commas "
+     "or the option repeated, at most 16"},
+    {"mac", "MAC",
+     "the MAC address answered to searches and notified, xx:xx:xx:xx:xx:xx (default: the "
+     "network interface's)"},
 };
+
+constexpr int kMostNotifyTargets = 16;
+
+// A notification target the UDP socket on `listen` could not send to, or empty.
+QString unreachable(const pjlink::NotifyTarget& target, const BridgeOptions::Listen& listen) {
+    const QHostAddress to(target.host);
+    const QHostAddress& from = listen.host;
+    if (to.isNull() || from == QHostAddress(QHostAddress::Any))
+        return {};
+    const bool v6 = to.protocol() == QAbstractSocket::IPv6Protocol;
+    if (v6 != (from.protocol() == QAbstractSocket::IPv6Protocol))
+        return QStringLiteral("notify %1 is not reachable from pjlink-listen %2 (another IP "
+                              "version)")
+            .arg(target.text(), listen.text);
+    if (from.isLoopback() && !to.isLoopback())
+        return QStringLiteral("notify %1 is not reachable from pjlink-listen %2 (this machine "
+                              "only)")
+            .arg(target.text(), listen.text);
+    return {};
+}
 
 bool parseListen(const QString& text, BridgeOptions::Listen& listen) {
     if (text == QLatin1String("none")) {
@@ -220,6 +251,43 @@ bool apply(const QString& key, const QString& value, BridgeOptions& options, QSt
         if (!options.tls.set(key, value.trimmed()))
             return bad(QStringLiteral("a SHA-256 fingerprint: 64 hexadecimal digits, colons "
                                       "allowed"));
+    } else if (key == QLatin1String("udp")) {
+        const QString word = value.trimmed().toLower();
+        if (QStringList{"on", "true", "yes", "1"}.contains(word))
+            options.udp = true;
+        else if (QStringList{"off", "false", "no", "0"}.contains(word))
+            options.udp = false;
+        else
+            return bad(QStringLiteral("on or off"));
+    } else if (key == QLatin1String("udp-port")) {
+        bool ok = false;
+        const uint port = value.trimmed().toUInt(&ok);
+        if (!ok || port > 65535)
+            return bad(QStringLiteral("0 to 65535"));
+        options.udpPort = quint16(port);
+    } else if (key == QLatin1String("notify")) {
+        QList<pjlink::NotifyTarget> targets;
+        for (const QString& item : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            QString why;
+            const auto target = pjlink::NotifyTarget::parse(item, why);
+            if (!target) {
+                error =
+                    QStringLiteral("bad value for %1: \"%2\" (%3)").arg(key, item.trimmed(), why);
+                return false;
+            }
+            if (!targets.contains(*target))
+                targets.append(*target);
+        }
+        if (targets.size() > kMostNotifyTargets)
+            return bad(QStringLiteral("at most %1 targets").arg(kMostNotifyTargets));
+        options.notify = targets;
+    } else if (key == QLatin1String("mac")) {
+        static const QRegularExpression mac(
+            QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
+        const QString given = value.trimmed();
+        if (!given.isEmpty() && !mac.match(given).hasMatch())
+            return bad(QStringLiteral("six hexadecimal pairs, xx:xx:xx:xx:xx:xx"));
+        options.mac = given.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
     } else if (key == QLatin1String("verbose")) {
         options.verbose = value == QLatin1String("true") || value == QLatin1String("1") ||
                           value == QLatin1String("yes");
@@ -285,9 +353,11 @@ QString BridgeOptions::usage() {
         "  --verbose              log every request and every exchange on the line\n"
         "  --help, --version\n\n"
         "At start it prints one line per front end on standard output: \"pjlink HOST:PORT\",\n"
-        "the address and port it listens on, then \"http URL\" (http://HOST:PORT/, or\n"
+        "the address and port it listens on, then \"pjlink-udp HOST:PORT\" where it answers\n"
+        "searches and sends notifications from, then \"http URL\" (http://HOST:PORT/, or\n"
         "https://) where the web panel is. Logs go to standard error. SIGHUP rereads the\n"
         "configuration file and the passwords (a changed web password ends every web session);\n"
+        "the port, the listening addresses, udp and udp-port change with a restart.\n"
         "SIGTERM ends cleanly.\n");
     return text;
 }
@@ -348,7 +418,11 @@ std::optional<BridgeOptions> BridgeOptions::parse(const QStringList& arguments, 
     }
     for (const Key& key : kKeys) {
         const QString name = QLatin1String(key.name);
-        if (parser.isSet(name) && !apply(name, parser.value(name), options, error)) {
+        // Notification targets may also come one an option each.
+        const QString value = name == QLatin1String("notify")
+                                  ? parser.values(name).join(QLatin1Char(','))
+                                  : parser.value(name);
+        if (parser.isSet(name) && !apply(name, value, options, error)) {
             // On the command line the option is named as it is typed there.
             error.replace(QStringLiteral("bad value for %1:").arg(name),
                           QStringLiteral("bad value for --%1:").arg(name));
@@ -372,6 +446,14 @@ std::optional<BridgeOptions> BridgeOptions::parse(const QStringList& arguments, 
                                "needs a password")
                     .arg(options.httpListen.text);
         return std::nullopt;
+    }
+    if (options.udp && options.pjlinkListen.on) {
+        for (const pjlink::NotifyTarget& target : options.notify) {
+            if (const QString why = unreachable(target, options.pjlinkListen); !why.isEmpty()) {
+                error = why;
+                return std::nullopt;
+            }
+        }
     }
     return options;
 }

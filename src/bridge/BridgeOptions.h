@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/pjlink/PjlinkInputNames.h"
+#include "bridge/pjlink/NotifyTarget.h"
 #include "bridge/pjlink/PjlinkMapping.h"
 #include "link/transport/TlsSettings.h"
 
@@ -43,6 +44,11 @@ struct BridgeOptions {
     int cacheMs = 1000;
     int pollS = 60;         // the bridge's own reads of the values; 0: none
     int maxPerAddress = 16; // connections from one address (an IPv6 /64)
+    // PJLink over UDP, on the pjlink-listen address: searches and status notifications.
+    bool udp = true;
+    quint16 udpPort = 4352;
+    QList<pjlink::NotifyTarget> notify;
+    QString mac; // "xx:xx:xx:xx:xx:xx"; empty: the network interface's
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -7,12 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 #include <QWebSocket>
 #include <csignal>
 #include <fcntl.h>
@@ -46,10 +48,14 @@ protected:
     bool startDaemon(const QStringList& extra = {}, const QString& line = {},
                      const QString& listen = QStringLiteral("127.0.0.1:0")) {
         daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+        // UDP on a free port of its own unless a test says otherwise.
+        const QStringList udpOption = extra.contains(QStringLiteral("--udp-port"))
+                                          ? QStringList{}
+                                          : QStringList{"--udp-port", "0"};
         daemon_.start(QStringLiteral(TRV_BRIDGE_PATH),
                       QStringList{"--port", line.isEmpty() ? link() : line, "--pjlink-listen",
                                   listen, "--cache-ms", "0"} +
-                          extra);
+                          udpOption + extra);
         // Generous: under the sanitizers on a busy machine the daemon starts slowly.
         if (!daemon_.waitForStarted(15000) ||
             !QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000))
@@ -61,7 +67,21 @@ protected:
                 .match(frontEnd_);
         host_ = QHostAddress(match.captured(1).remove(u'[').remove(u']'));
         port_ = quint16(match.captured(2).toUInt());
-        return match.hasMatch() && port_ != 0;
+        if (!match.hasMatch() || port_ == 0)
+            return false;
+        // Then "pjlink-udp HOST:PORT" on the same address, unless UDP is off.
+        if (extra.contains(QStringLiteral("--udp")) &&
+            extra.value(extra.indexOf(QStringLiteral("--udp")) + 1) == QStringLiteral("off"))
+            return true;
+        if (!QTest::qWaitFor([&] { return daemon_.canReadLine(); }, 15000))
+            return false;
+        udpLine_ = QString::fromLatin1(daemon_.readLine());
+        const QRegularExpressionMatch udp =
+            QRegularExpression(
+                QStringLiteral("^pjlink-udp (\\[[0-9a-f:.]+\\]|[0-9.]+):([0-9]+)\n$"))
+                .match(udpLine_);
+        udpPort_ = quint16(udp.captured(2).toUInt());
+        return udp.hasMatch() && udp.captured(1) == match.captured(1) && udpPort_ != 0;
     }
     // Connects and returns the greeting.
     QByteArray connectClient(QTcpSocket& socket) {
@@ -94,6 +114,8 @@ protected:
     QString frontEnd_; // the daemon's first line
     QHostAddress host_;
     quint16 port_ = 0;
+    QString udpLine_; // its second
+    quint16 udpPort_ = 0;
 };
 
 #define START(...)                                                                                 \
@@ -831,6 +853,106 @@ TEST_F(Bridge, ThroughAnRfc2217sDeviceServerAndNotPastABadCertificate) {
     EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim_.canReadLine(); }, 5000));
     EXPECT_EQ(sim_.readLine().trimmed(), "CR0");
+}
+
+// PJLink Class 2 over UDP as a control system meets it: a search answered with the configured
+// MAC address once however often it is repeated within a second, and the status notifications
+// of a power cycle, an input switch and faults that come and go on the projector.
+TEST_F(Bridge, AnswersSearchesAndNotifiesWhatChanges) {
+    QUdpSocket notified, searcher;
+    ASSERT_TRUE(notified.bind(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(searcher.bind(QHostAddress::LocalHost, 0));
+    const QString mac = QStringLiteral("02:00:00:00:00:12");
+    if (!startSim({"--trace"}) ||
+        !startDaemon(
+            {"--notify", QStringLiteral("127.0.0.1:%1").arg(notified.localPort()), "--mac", mac}))
+        GTEST_SKIP() << "pseudo-terminals, the simulator or the daemon are unavailable here";
+    // Each datagram from the address and port that serve PJLink.
+    std::vector<QByteArray> notifications;
+    const auto take = [&](QUdpSocket& socket, std::vector<QByteArray>& into) {
+        while (socket.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = socket.receiveDatagram();
+            EXPECT_EQ(datagram.senderAddress(), QHostAddress(QHostAddress::LocalHost));
+            EXPECT_EQ(datagram.senderPort(), udpPort_);
+            into.push_back(datagram.data());
+        }
+    };
+    const auto notifiedOf = [&](const QByteArray& what) {
+        return QTest::qWaitFor(
+            [&] {
+                take(notified, notifications);
+                return !notifications.empty() && notifications.back() == what;
+            },
+            5000);
+    };
+    EXPECT_TRUE(notifiedOf("%2LKUP=" + mac.toLatin1() + '\r'));
+
+    // Two searches within a second; the answer comes within 10 s, meanwhile the rest.
+    QElapsedTimer searched;
+    searched.start();
+    for (int i = 0; i < 2; ++i)
+        searcher.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, udpPort_);
+
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR ?"), "%1POWR=0\r");
+    EXPECT_EQ(ask(client, "%1POWR 1"), "%1POWR=OK\r");
+    EXPECT_TRUE(notifiedOf("%2POWR=1\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=1\r"; }, 5000));
+    EXPECT_EQ(ask(client, "%1INPT 31"), "%1INPT=OK\r");
+    EXPECT_TRUE(notifiedOf("%2INPT=31\r"));
+    EXPECT_EQ(ask(client, "%1POWR 0"), "%1POWR=OK\r");
+    EXPECT_TRUE(notifiedOf("%2POWR=0\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ask(client, "%1POWR ?") == "%1POWR=0\r"; }, 5000));
+    // Faults set and cleared on the projector while it runs, seen by the next status read.
+    const struct {
+        int signal;
+        const char* fault;
+        const char* errors;
+        std::vector<QByteArray> notified;
+    } faults[] = {
+        {SIGUSR1, "fault temp", "%1ERST=002000\r", {"%2POWR=1\r", "%2ERST=002000\r"}},
+        {SIGUSR2, "fault none", "%1ERST=000000\r", {"%2POWR=0\r", "%2ERST=000000\r"}},
+    };
+    for (const auto& row : faults) {
+        ::kill(pid_t(sim_.processId()), row.signal);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                while (sim_.canReadLine()) {
+                    if (sim_.readLine().trimmed() == row.fault)
+                        return true;
+                }
+                return false;
+            },
+            5000));
+        const std::size_t before = notifications.size();
+        EXPECT_EQ(ask(client, "%1ERST ?"), row.errors);
+        EXPECT_TRUE(notifiedOf(row.notified.back()));
+        EXPECT_EQ(std::vector<QByteArray>(notifications.begin() + std::ptrdiff_t(before),
+                                          notifications.end()),
+                  row.notified)
+            << row.fault;
+    }
+
+    std::vector<QByteArray> answers;
+    while (searched.elapsed() < 10500) {
+        searcher.waitForReadyRead(100);
+        take(searcher, answers);
+    }
+    EXPECT_EQ(answers, std::vector<QByteArray>{"%2ACKN=" + mac.toLatin1() + '\r'});
+    EXPECT_EQ(notifications.size(), 8u) << "nothing else notified";
+}
+
+TEST_F(Bridge, UdpOffNeitherAnswersNorNotifies) {
+    QUdpSocket notified;
+    ASSERT_TRUE(notified.bind(QHostAddress::LocalHost, 0));
+    START({"--udp", "off", "--notify", QStringLiteral("127.0.0.1:%1").arg(notified.localPort())});
+    QTcpSocket client;
+    ASSERT_EQ(connectClient(client), "PJLINK 0\r");
+    EXPECT_EQ(ask(client, "%1POWR 1"), "%1POWR=OK\r");
+    QTest::qWait(500);
+    EXPECT_FALSE(notified.hasPendingDatagrams());
+    EXPECT_EQ(daemon_.readAllStandardOutput(), "") << "no pjlink-udp line";
 }
 
 } // namespace

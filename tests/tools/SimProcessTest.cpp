@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -92,6 +93,62 @@ TEST_F(SimProcess, HangUpSignalRemovesTheLink) {
     ::kill(pid_t(sim_.processId()), SIGHUP);
     ASSERT_TRUE(sim_.waitForFinished(5000));
     EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+// The fault changes while the simulator runs: the next one on SIGUSR1, none on SIGUSR2.
+TEST_F(SimProcess, SignalsChangeTheFaultWhileItRuns) {
+    if (!start({QStringLiteral("--trace")}))
+        GTEST_SKIP() << "the simulator cannot run here";
+    device_ = ::open(path_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(device_, 0);
+    termios raw{};
+    tcgetattr(device_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(device_, TCSANOW, &raw);
+    // The status read's reply, up to its carriage return.
+    const auto status = [&] {
+        [[maybe_unused]] const ssize_t n = ::write(device_, "CR0\r", 4);
+        std::string reply;
+        pollfd fd{device_, POLLIN, 0};
+        while (reply.find('\r') == std::string::npos && ::poll(&fd, 1, 2000) > 0) {
+            char buffer[16];
+            const ssize_t got = ::read(device_, buffer, sizeof buffer);
+            if (got > 0)
+                reply.append(buffer, std::size_t(got));
+        }
+        return reply;
+    };
+    // The trace's next line other than the commands it received.
+    const auto traced = [&] {
+        QByteArray line;
+        (void)QTest::qWaitFor(
+            [&] {
+                while (sim_.canReadLine()) {
+                    line = sim_.readLine().trimmed();
+                    if (line.startsWith("fault "))
+                        return true;
+                }
+                return false;
+            },
+            5000);
+        return line.toStdString();
+    };
+    EXPECT_EQ(status(), "80\r");
+    const struct {
+        int signal;
+        const char* trace;
+        const char* reply;
+    } rows[] = {
+        {SIGUSR1, "fault temp", "08\r"},  {SIGUSR1, "fault lamp", "21\r"},
+        {SIGUSR1, "fault power", "10\r"}, {SIGUSR1, "fault none", "80\r"},
+        {SIGUSR1, "fault temp", "08\r"},  {SIGUSR2, "fault none", "80\r"},
+    };
+    for (const auto& row : rows) {
+        ::kill(pid_t(sim_.processId()), row.signal);
+        EXPECT_EQ(traced(), row.trace);
+        EXPECT_EQ(status(), row.reply) << row.trace;
+    }
+    EXPECT_EQ(sim_.state(), QProcess::Running);
 }
 
 } // namespace

@@ -40,6 +40,16 @@ void ProjectorModel::advance(std::int64_t nowMs) {
         power_ = Power::Standby;
 }
 
+std::string ProjectorModel::nextFault(const std::string& fault) {
+    if (fault.empty())
+        return "temp";
+    if (fault == "temp")
+        return "lamp";
+    if (fault == "lamp")
+        return "power";
+    return "";
+}
+
 ProjectorModel::Power ProjectorModel::power(std::int64_t nowMs) {
     advance(nowMs);
     return power_;

@@ -29,6 +29,11 @@ public:
     std::optional<std::string> handle(std::string_view line, std::int64_t nowMs);
 
     Power power(std::int64_t nowMs);
+    // The fault the status read reports from now on: "", "temp", "lamp" or "power".
+    void setFault(std::string fault) { options_.fault = std::move(fault); }
+    const std::string& fault() const { return options_.fault; }
+    // The fault after `fault` in the order none, temp, lamp, power, none.
+    static std::string nextFault(const std::string& fault);
     int lampHours(std::int64_t nowMs);
     // Blanked picture: set by C0D while on, cleared by C0E and by going off. The line has no
     // read for it.

@@ -30,7 +30,9 @@ const char* SimOptions::usage() {
            "  --input N           input at start, 1..5 (default 1; 5 is the wireless/viewer "
            "input,\n"
            "                      which no command selects)\n"
-           "  --fault KIND        temp, lamp or power: the status read answers 08, 21 or 10\n"
+           "  --fault KIND        temp, lamp or power: the status read answers 08, 21 or 10;\n"
+           "                      while it runs, SIGUSR1 sets the next fault (none, temp, lamp,\n"
+           "                      power, none ...) and SIGUSR2 none\n"
            "  --delay MS          wait before each reply\n"
            "  --silent            never answer\n"
            "  --split             send each reply one character at a time with short gaps\n"
@@ -40,8 +42,9 @@ const char* SimOptions::usage() {
            "unplugged\n"
            "                      adapter would\n"
            "  --trace             print each command received, one a line, on standard output,\n"
-           "                      and each change of the video mute as \"video mute on\" or\n"
-           "                      \"video mute off\"\n"
+           "                      each change of the video mute as \"video mute on\" or\n"
+           "                      \"video mute off\", and each change of fault by a signal as\n"
+           "                      \"fault temp\" ... \"fault none\"\n"
            "  -h, --help          this text\n"
            "  --version           the program's version\n";
 }

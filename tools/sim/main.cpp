@@ -23,6 +23,16 @@ constexpr std::size_t kInputLimit = 1024; // reply bytes waiting, beyond which c
 
 volatile std::sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
+// Faults changed while running: SIGUSR1 the next one, SIGUSR2 none. The handler only counts;
+// the main loop takes the counts it has not yet seen.
+volatile std::sig_atomic_t nextSignals = 0;
+volatile std::sig_atomic_t clearSignals = 0;
+void onFaultSignal(int signal) {
+    if (signal == SIGUSR1)
+        nextSignals = nextSignals + 1;
+    else
+        clearSignals = clearSignals + 1;
+}
 
 std::int64_t nowMs() {
     using namespace std::chrono;
@@ -61,6 +71,10 @@ int main(int argc, char** argv) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(signal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction faultAction {};
+    faultAction.sa_handler = onFaultSignal;
+    for (int signal : {SIGUSR1, SIGUSR2})
+        sigaction(signal, &faultAction, nullptr);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -106,6 +120,7 @@ int main(int argc, char** argv) {
     std::int64_t floodSent = 0;
     char nextFlood = '!';
     bool hungUp = false;
+    std::sig_atomic_t nextTaken = 0, clearTaken = 0;
 
     // Replies not yet on the line, in bytes. A projector busy answering takes no more
     // commands than its input holds; those beyond are lost.
@@ -138,6 +153,19 @@ int main(int argc, char** argv) {
     };
 
     while (!stopRequested) {
+        if (nextSignals != nextTaken || clearSignals != clearTaken) {
+            std::string fault = model.fault();
+            if (clearSignals != clearTaken)
+                fault.clear();
+            clearTaken = clearSignals;
+            for (; nextTaken != nextSignals; ++nextTaken)
+                fault = trv::sim::ProjectorModel::nextFault(fault);
+            model.setFault(fault);
+            if (options.trace) {
+                std::printf("fault %s\n", fault.empty() ? "none" : fault.c_str());
+                std::fflush(stdout);
+            }
+        }
         const std::int64_t now = nowMs();
         if (!hungUp && options.hangupAfter >= 0 &&
             now - start >= std::int64_t(options.hangupAfter * 1000)) {

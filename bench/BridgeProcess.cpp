@@ -32,7 +32,8 @@ bool BridgeProcess::startDaemon(const Options& options) {
     QStringList arguments{
         QStringLiteral("--port"),          options.line.isEmpty() ? link : options.line,
         QStringLiteral("--baud"),          QString::number(kBaud),
-        QStringLiteral("--pjlink-listen"), QStringLiteral("127.0.0.1:0")};
+        QStringLiteral("--pjlink-listen"), QStringLiteral("127.0.0.1:0"),
+        QStringLiteral("--udp-port"),      QStringLiteral("0")};
     if (options.cacheMs)
         arguments << QStringLiteral("--cache-ms") << QString::number(*options.cacheMs);
     if (options.http)

@@ -144,7 +144,7 @@ void notifyDelay(int count) {
     BridgeProcess bridge;
     const QString to = QStringLiteral("127.0.0.1:%1").arg(listener.localPort());
     if (const char* why =
-            startOn(bridge, device, 0, {"--udp-port", "0", "--notify", to, "--udp", "on"})) {
+            startOn(bridge, device, 0, {"--notify", to})) {
         row("fleet: change to notification", why, "");
         return;
     }

@@ -98,7 +98,7 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; remove_package' EXIT
 /usr/bin/trv-sim >"$run_dir/sim" &
 pids+=($!)
 device=$(first_line "$run_dir/sim")
-/usr/bin/trv-bridge --port "$device" --pjlink-listen 127.0.0.1:0 >"$run_dir/bridge" 2>"$run_dir/log" &
+/usr/bin/trv-bridge --port "$device" --pjlink-listen 127.0.0.1:0 --udp-port 0 >"$run_dir/bridge" 2>"$run_dir/log" &
 pids+=($!)
 listen=$(first_line "$run_dir/bridge") # pjlink 127.0.0.1:PORT
 answer=""

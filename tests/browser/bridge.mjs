@@ -130,7 +130,7 @@ export class Bridge {
     // COM3 leads to the simulator, so the page names the line as on a real machine.
     this.daemon = new Child(
       required('TRV_BRIDGE_PATH'),
-      ['--port', 'COM3', '--pjlink-listen', '127.0.0.1:0', '--http-listen', '127.0.0.1:0',
+      ['--port', 'COM3', '--pjlink-listen', '127.0.0.1:0', '--udp-port', '0', '--http-listen', '127.0.0.1:0',
        '--http-password-file', passwordFile, '--cache-ms', '0', ...bridgeOptions],
       { ...env, ZEKO_COM3: link });
     const pjlink = await this.daemon.line((text) => text.startsWith('pjlink '),

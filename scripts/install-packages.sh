@@ -2,7 +2,8 @@
 # Installs those of the named Debian packages that are not installed yet, with apt-get (as
 # root, or through sudo). The first run on a fresh machine therefore needs the package registry.
 #   install-packages.sh [--no-recommends] [--no-services] PACKAGE...
-# --no-services keeps the packages' services from being started as they are installed.
+# --no-services keeps the packages' services from being started as they are installed, and
+# turns off those named as the packages.
 set -euo pipefail
 
 apt_options=()
@@ -37,4 +38,11 @@ DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${apt_op
 if $made_policy; then
     "${sudo_cmd[@]}" rm -f "$policy"
     trap - EXIT
+fi
+# Nor started at the next boot: the services named as the packages are turned off.
+if $no_services; then
+    for p in "${missing[@]}"; do
+        command -v systemctl >/dev/null && "${sudo_cmd[@]}" systemctl disable --quiet "$p" >/dev/null 2>&1 || true
+        command -v update-rc.d >/dev/null && "${sudo_cmd[@]}" update-rc.d "$p" disable >/dev/null 2>&1 || true
+    done
 fi

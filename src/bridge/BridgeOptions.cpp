@@ -67,7 +67,7 @@ constexpr Key kKeys[] = {
      "COMn through the port map of trv-panel --profile NAME (default: the default one)"},
     {"udp", "on|off",
      "PJLink over UDP on the pjlink-listen address: searches and status notifications "
-     "(default on)"},
+     "(default on; searches to ff02::1 reach an IPv6 pjlink-listen such as [::]:4352)"},
     {"udp-port", "PORT", "the UDP port of searches and notifications (default 4352; 0 picks one)"},
     {"notify", "HOST[:PORT]",
      "send status notifications there (port 4352 unless given); several separated by commas "

@@ -27,11 +27,15 @@ void onSignal(int) { stopRequested = 1; }
 // the main loop takes the counts it has not yet seen.
 volatile std::sig_atomic_t nextSignals = 0;
 volatile std::sig_atomic_t clearSignals = 0;
+// How many SIGUSR1 had come at the last SIGUSR2: those before it are undone by it.
+volatile std::sig_atomic_t nextAtClear = 0;
 void onFaultSignal(int signal) {
-    if (signal == SIGUSR1)
+    if (signal == SIGUSR1) {
         nextSignals = nextSignals + 1;
-    else
+    } else {
+        nextAtClear = nextSignals;
         clearSignals = clearSignals + 1;
+    }
 }
 
 std::int64_t nowMs() {
@@ -155,8 +159,11 @@ int main(int argc, char** argv) {
     while (!stopRequested) {
         if (nextSignals != nextTaken || clearSignals != clearTaken) {
             std::string fault = model.fault();
-            if (clearSignals != clearTaken)
+            if (clearSignals != clearTaken) {
                 fault.clear();
+                // In the order they came: a next before the clear counts for nothing.
+                nextTaken = std::max(int(nextTaken), int(nextAtClear));
+            }
             clearTaken = clearSignals;
             for (; nextTaken != nextSignals; ++nextTaken)
                 fault = trv::sim::ProjectorModel::nextFault(fault);

@@ -8,7 +8,11 @@
 
 #include <QNetworkInterface>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
 #include <random>
+#include <sys/socket.h>
 
 namespace trv::bridge::pjlink {
 namespace {
@@ -44,6 +48,33 @@ QString anyMac() {
             return macOf(interface);
     }
     return kNoMac;
+}
+
+// One IPv4 datagram from `from`, an address of this machine: Qt 6.4 hands the kernel the source
+// in a field Linux reads only on receipt (in_pktinfo's ipi_addr, not ipi_spec_dst).
+bool sendFrom(int fd, const QByteArray& data, const QHostAddress& to, quint16 port,
+              const QHostAddress& from) {
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    destination.sin_addr.s_addr = htonl(to.toIPv4Address());
+    iovec part{const_cast<char*>(data.constData()), std::size_t(data.size())};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &destination;
+    message.msg_namelen = sizeof destination;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(from.toIPv4Address());
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    return ::sendmsg(fd, &message, MSG_DONTWAIT) == ssize_t(data.size());
 }
 
 QByteArray datagramOf(const NotifyRules::Notice& notice, const QString& value) {
@@ -125,11 +156,16 @@ void PjlinkUdp::searched(const QNetworkDatagram& datagram, bool wide) {
         return;
     // The every-address socket takes only broadcasts and multicasts: a search sent to another
     // address of this machine is for whoever serves that one.
-    if (wide && QNetworkInterface::allAddresses().contains(plain(datagram.destinationAddress())))
+    const std::int64_t now = guard_.clock().nowMs();
+    const QHostAddress to = plain(datagram.destinationAddress());
+    // (All of 127/8 and ::1 are this machine's, though no interface lists them.)
+    const bool toThisMachine = to.isLoopback() || localAddresses(now).contains(to);
+    if (wide && toThisMachine)
         return;
     const QString name = listen::AddressKey::printable(from, port);
-    const std::string key = from.toString().toStdString();
-    const std::int64_t now = guard_.clock().nowMs();
+    // As every listener counts them: an IPv6 /64 is one sender, so that one host cycling
+    // through its addresses cannot take every waiting answer.
+    const std::string key = listen::AddressKey::of(from).toStdString();
     if (!limiter_.admit(key, now)) {
         guard_.log().event(QString::fromStdString(key), QStringLiteral("search not answered"),
                            QStringLiteral("search from %1 not answered (one a second, %2 "
@@ -143,6 +179,13 @@ void PjlinkUdp::searched(const QNetworkDatagram& datagram, bool wide) {
     answer.to = from;
     answer.port = port;
     answer.key = key;
+    // From the address the search was sent to, on a socket bound to every address: a machine
+    // with several answers from the one the controller asked.
+    const bool sameFamily = socket_.localAddress().protocol() == to.protocol();
+    if (!wide && toThisMachine && wildcard(socket_.localAddress()) && sameFamily) {
+        answer.from = datagram.destinationAddress();
+        answer.interfaceIndex = datagram.interfaceIndex();
+    }
     answer.datagram =
         "%2ACKN=" +
         macFor(from, datagram.destinationAddress(), int(datagram.interfaceIndex())).toLatin1() +
@@ -173,18 +216,45 @@ void PjlinkUdp::answerDue() {
     while (!waiting_.empty() && waiting_.front().dueMs <= now) {
         const Answer answer = std::move(waiting_.front());
         waiting_.erase(waiting_.begin());
-        if (socket_.writeDatagram(answer.datagram, answer.to, answer.port) < 0) {
+        bool sent = false;
+        QString why;
+        if (answer.from.protocol() == QAbstractSocket::IPv4Protocol) {
+            sent = sendFrom(int(socket_.socketDescriptor()), answer.datagram, answer.to,
+                            answer.port, answer.from);
+            why = QString::fromLocal8Bit(std::strerror(errno));
+        } else {
+            // IPv6's packet information carries the source where the kernel reads it.
+            QNetworkDatagram reply(answer.datagram, answer.to, answer.port);
+            if (!answer.from.isNull()) {
+                reply.setSender(answer.from, socket_.localPort());
+                reply.setInterfaceIndex(answer.interfaceIndex);
+            }
+            sent = socket_.writeDatagram(reply) >= 0;
+            why = socket_.errorString();
+        }
+        if (!sent) {
             limiter_.dropped(answer.key, now);
-            guard_.log().event(QString::fromStdString(answer.key),
-                               QStringLiteral("search answer not sent"),
-                               QStringLiteral("search answer to %1 not sent: %2")
-                                   .arg(listen::AddressKey::printable(answer.to, answer.port),
-                                        socket_.errorString()));
+            guard_.log().event(
+                QString::fromStdString(answer.key), QStringLiteral("search answer not sent"),
+                QStringLiteral("search answer to %1 not sent: %2")
+                    .arg(listen::AddressKey::printable(answer.to, answer.port), why));
         } else {
             limiter_.answered(answer.key, now);
         }
     }
     arm();
+}
+
+const QList<QHostAddress>& PjlinkUdp::localAddresses(std::int64_t nowMs) {
+    // Asking the system for every address costs far more than a datagram: a flood of searches
+    // asks it once every few seconds.
+    if (!localsAtMs_ || nowMs - *localsAtMs_ >= kLocalAddressesMs) {
+        locals_.clear();
+        for (const QHostAddress& address : QNetworkInterface::allAddresses())
+            locals_.append(plain(address));
+        localsAtMs_ = nowMs;
+    }
+    return locals_;
 }
 
 QString PjlinkUdp::macFor(const QHostAddress& peer, const QHostAddress& to,

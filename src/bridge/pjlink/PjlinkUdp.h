@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace trv {
@@ -44,6 +45,7 @@ public:
     static constexpr std::size_t kWaitingNotices = 16; // a target's, while its name is looked up
     static constexpr std::int64_t kLookupRetryMs = 60000;
     static constexpr std::int64_t kLookupRefreshMs = 600000;
+    static constexpr std::int64_t kLocalAddressesMs = 5000; // how long the machine's list holds
 
     // `guard` gives the clock and the log, shared with the other listeners. Without `random`,
     // the system's; `maxDelayMs` bounds the wait before an answer.
@@ -71,6 +73,8 @@ private:
         quint16 port = 0;
         QByteArray datagram;
         std::string key;
+        QHostAddress from; // the source to send from; null: the socket's own
+        uint interfaceIndex = 0;
     };
     struct Target {
         NotifyTarget target;
@@ -89,6 +93,7 @@ private:
     void lookUp(std::size_t index);
     void looked(std::size_t index, int generation, const QHostInfo& info);
     void send(Target& target, const NotifyRules::Notice& notice);
+    const QList<QHostAddress>& localAddresses(std::int64_t nowMs);
     QString macFor(const QHostAddress& peer, const QHostAddress& to, int interfaceIndex) const;
 
     listen::ListenGuard& guard_;
@@ -101,6 +106,8 @@ private:
     std::unique_ptr<Timer> timer_;
     std::vector<Answer> waiting_; // by due time
     std::vector<Target> targets_;
+    QList<QHostAddress> locals_;
+    std::optional<std::int64_t> localsAtMs_;
     int generation_ = 0; // of the targets, so that a late lookup of a replaced one is ignored
 };
 

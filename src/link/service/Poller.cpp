@@ -34,6 +34,14 @@ void Poller::onEvent(const ServiceEvent& event) {
     } else if (event.kind == ServiceEvent::Kind::Hold && !event.hold.active) {
         if (paused_) {
             paused_ = false;
+            // A hold longer than the period: a round afresh, not the old one's rest and at once
+            // the next.
+            const std::int64_t now = clock_.nowMs();
+            if (lastBeginMs_ && now - *lastBeginMs_ >= std::int64_t(periodS_) * 1000) {
+                lastBeginMs_ = now;
+                ++rounds_;
+                step_ = 0;
+            }
             ask();
         } else if (step_ < 0 && !timer_->isEnabled()) {
             maybeBegin();
@@ -72,16 +80,17 @@ void Poller::ask() {
     request.sender = self_;
     request.shared = true;
     request.notDuringHold = true;
+    request.background = true;
     waiting_ = true;
     QPointer<Poller> self(this);
     service_.exchange(std::move(request),
-                      [self](ProjectorService::Outcome outcome, const ExchangeResult&) {
+                      [self](ProjectorService::Outcome outcome, const ExchangeResult& result) {
                           if (self)
-                              self->answered(outcome);
+                              self->answered(outcome, result.replied);
                       });
 }
 
-void Poller::answered(ProjectorService::Outcome outcome) {
+void Poller::answered(ProjectorService::Outcome outcome, bool replied) {
     using Outcome = ProjectorService::Outcome;
     waiting_ = false;
     if (step_ < 0)
@@ -99,6 +108,11 @@ void Poller::answered(ProjectorService::Outcome outcome) {
         // Nothing more to read until the line is back; the next round comes at its time.
         return endRound();
     case Outcome::Done:
+        // A projector that did not answer this read will not answer the next ones either: the
+        // line is left to others until the next round.
+        if (!replied)
+            return endRound();
+        break;
     case Outcome::Busy:
     case Outcome::Late:
     case Outcome::Failed:

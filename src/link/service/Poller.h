@@ -13,7 +13,8 @@ namespace trv::service {
 
 // The daemon's own reads of what every front end shows without asking the line: the status,
 // the input, the lamp time and the temperatures, every period, one exchange at a time through
-// the line's queue, never during a hold and never more often than the period.
+// the line's queue behind everyone else's, never during a hold and never more often than the
+// period; a read without a reply ends the round.
 class Poller final : public QObject {
     Q_OBJECT
 public:
@@ -38,7 +39,7 @@ private:
     // line or the hold's end.
     void maybeBegin();
     void ask();
-    void answered(ProjectorService::Outcome outcome);
+    void answered(ProjectorService::Outcome outcome, bool replied);
     void endRound();
 
     ProjectorService& service_;

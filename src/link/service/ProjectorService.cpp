@@ -228,7 +228,9 @@ void ProjectorService::exchange(Request request, Done done) {
             return;
         }
         for (Job& job : jobs_) {
+            // Not one the hold would refuse for this request's sake, nor the other way round.
             if (job.request.shared && job.request.command == request.command &&
+                job.request.notDuringHold == request.notDuringHold &&
                 job.request.address.value_or(settings_.address) == address) {
                 job.waiting.push_back(std::move(done));
                 return;
@@ -251,7 +253,12 @@ void ProjectorService::exchange(Request request, Done done) {
     job.request = std::move(request);
     job.waiting.push_back(std::move(done));
     job.askedMs = clock_.nowMs();
-    jobs_.push_back(std::move(job));
+    const auto at = job.request.background
+                        ? jobs_.end()
+                        : std::find_if(jobs_.begin(), jobs_.end(), [](const Job& waiting) {
+                              return waiting.request.background;
+                          });
+    jobs_.insert(at, std::move(job));
     nextSoon();
 }
 

@@ -45,6 +45,8 @@ public:
         // Never sent while anyone holds, even when it waited since before: the daemon's own
         // reads, which can wait for the hold's end (Outcome::Held).
         bool notDuringHold = false;
+        // Waits behind every other exchange that waits, whenever those were asked.
+        bool background = false;
         // Still waiting this long after it was asked: answered Outcome::Late, never sent. 0: no
         // limit.
         int dueMs = 0;

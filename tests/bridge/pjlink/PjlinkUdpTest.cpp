@@ -87,6 +87,26 @@ TEST_F(UdpPort, SearchesAreAnsweredAfterTheirWaitAndOneASecondToASender) {
     EXPECT_EQ(received(a_), Strings{"%2ACKN=02:00:00:00:00:12\r"});
 }
 
+TEST(UdpPortOnEveryAddress, AnswersFromTheAddressTheSearchWasSentTo) {
+    testing::ManualClock clock;
+    listen::ListenGuard guard{clock, [](const QString&) {}};
+    PjlinkUdp udp(
+        guard, {QStringLiteral("02:00:00:00:00:12"), {}, false}, [](int) { return 0; }, 5000);
+    QString error;
+    ASSERT_TRUE(udp.bind(QHostAddress(QHostAddress::AnyIPv4), 0, error)) << error.toStdString();
+    QUdpSocket controller;
+    controller.bind(QHostAddress::LocalHost, 0);
+    // 127.0.0.2 is this machine's as well; the system would answer from 127.0.0.1.
+    controller.writeDatagram("%2SRCH\r", QHostAddress(QStringLiteral("127.0.0.2")), udp.port());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return udp.answersWaiting() == 1; }, 5000));
+    clock.advance(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.hasPendingDatagrams(); }, 5000));
+    const QNetworkDatagram answer = controller.receiveDatagram();
+    EXPECT_EQ(answer.data(), "%2ACKN=02:00:00:00:00:12\r");
+    EXPECT_EQ(answer.senderAddress(), QHostAddress(QStringLiteral("127.0.0.2")))
+        << answer.senderAddress().toString().toStdString();
+}
+
 TEST_F(UdpPort, NotificationsGoToEveryTargetByAddressOrName) {
     QUdpSocket other;
     other.bind(QHostAddress::LocalHost, 0);

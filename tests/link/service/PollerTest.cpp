@@ -50,6 +50,31 @@ TEST_F(Polling, ReadsTheFourValuesOneAtATimeAndAgainAPeriodAfterTheRoundBegan) {
     EXPECT_EQ(poller_.rounds(), 2u);
 }
 
+TEST_F(Polling, ItsReadsWaitBehindOthersAndASilentProjectorCostsOneReadARound) {
+    const auto ask = [this](const char* command) {
+        ProjectorService::Request request;
+        request.command = command;
+        request.sender = kWeb;
+        service_.exchange(request, [](ProjectorService::Outcome, const ExchangeResult&) {});
+    };
+    turn(); // CR0 on the line
+    ask("C00");
+    clock_.advance(10);
+    port_.deliver("00\r"); // C00 next, the poll's CR1 behind it
+    turn();
+    ask("C05"); // asked later, sent sooner
+    port_.deliver("\x06");
+    turn();
+    port_.deliver("\x06");
+    turn();
+    EXPECT_EQ(port_.writes, (Strings{"CR0\r", "C00\r", "C05\r", "CR1\r"}));
+    clock_.advance(1000); // CR1 unanswered: the round ends there
+    turn();
+    clock_.advance(58000);
+    turn();
+    EXPECT_EQ(port_.writes.size(), 4u);
+}
+
 TEST_F(Polling, AHoldPausesTheRoundAndARoundDueDuringItWaitsForItsEnd) {
     turn();
     clock_.advance(10);
@@ -69,6 +94,34 @@ TEST_F(Polling, AHoldPausesTheRoundAndARoundDueDuringItWaitsForItsEnd) {
     service_.endHold(kWeb.id);
     turn();
     EXPECT_EQ(port_.writes.back(), "CR3\r");
+}
+
+TEST_F(Polling, AHoldLongerThanThePeriodBeginsTheRoundAfreshNotTwice) {
+    turn();
+    clock_.advance(10);
+    port_.deliver("00\r"); // CR0 answered; CR1 goes out
+    turn();
+    ASSERT_EQ(service_.startHold("C47", std::nullopt, kWeb),
+              ProjectorService::HoldOutcome::Started);
+    port_.deliver("1\r");
+    turn();
+    // Kept alive and answered until it ends after 60 s, a period after the round began.
+    for (int i = 0; i < 700 && service_.hold().active; ++i) {
+        port_.deliver("\x06\r");
+        clock_.advance(100);
+        service_.keepHold(kWeb.id);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(service_.hold().active);
+    const std::size_t after = port_.writes.size();
+    answerRound();
+    // The round's first read went out as the hold ended.
+    const Strings round(port_.writes.begin() + std::ptrdiff_t(after) - 1, port_.writes.end());
+    EXPECT_EQ(round, (Strings{"CR0\r", "CR1\r", "CR3\r", "CR6\r"}));
+    EXPECT_EQ(poller_.rounds(), 2u);
+    clock_.advance(1000);
+    turn();
+    EXPECT_EQ(port_.writes.back(), "CR6\r"); // the next round a period later, not now
 }
 
 TEST_F(Polling, NoReadWhileTheLineIsDownAndARoundWhenItComesBack) {

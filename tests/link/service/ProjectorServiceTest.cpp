@@ -296,6 +296,7 @@ TEST_F(Service, TheDaemonsOwnReadsAreNeverSentDuringAHoldEvenWhenAskedBefore) {
     read.command = "CR6";
     read.sender = {Sender::Kind::Bridge, {}, 99};
     read.notDuringHold = true;
+    read.shared = true;
     service_.exchange(read, [this](Outcome o, const ExchangeResult& r) {
         outcomes_.push_back(o);
         results_.push_back(r);
@@ -303,12 +304,21 @@ TEST_F(Service, TheDaemonsOwnReadsAreNeverSentDuringAHoldEvenWhenAskedBefore) {
     turn();
     ASSERT_EQ(service_.startHold("C47", std::nullopt, kWeb),
               ProjectorService::HoldOutcome::Started);
+    // Someone else's read of the same, which the hold lets through, is not joined to it.
+    ProjectorService::Request pjlink;
+    pjlink.command = "CR6";
+    pjlink.sender = {Sender::Kind::Pjlink, "127.0.0.9", 5};
+    pjlink.shared = true;
+    service_.exchange(pjlink, [this](Outcome o, const ExchangeResult& r) {
+        outcomes_.push_back(o);
+        results_.push_back(r);
+    });
     port_.deliver("\x06\r"); // C00's reply: the hold's send goes next
     turn();
-    port_.deliver("\x06\r"); // and between its sends the read would have gone
+    port_.deliver("\x06\r"); // and between its sends the reads would go
     turn();
     ASSERT_EQ(outcomes_, (std::vector<Outcome>{Outcome::Done, Outcome::Held}));
-    EXPECT_EQ(port_.writes, (Strings{"C00\r", "C47\r"}));
+    EXPECT_EQ(port_.writes, (Strings{"C00\r", "C47\r", "CR6\r"}));
 }
 
 TEST_F(Service, ASharedReadAskedWhileTheSameReadIsOnTheLineIsAnsweredByIt) {

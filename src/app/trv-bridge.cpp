@@ -147,6 +147,18 @@ int main(int argc, char** argv) {
                                                            : 192;
     port.setTls(options->tls);
     port.setSettings(trv::lineSettingsFor(baudCode));
+    // Signals are taken from before the start lines on: one sent on reading them waits in the
+    // pipe for the event loop, so a reload asked for at once never ends the daemon.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        logLine(QStringLiteral("cannot watch for signals"));
+        return 1;
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(number, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
     trv::QtClock clock;
     // The one owner of the line; the front ends below each reach the projector through it.
     trv::service::ProjectorService line(
@@ -246,11 +258,6 @@ int main(int argc, char** argv) {
                     .arg(http->url(),
                          httpSecret->isEmpty() ? QStringLiteral(" (no password)") : QString()));
     }
-    // Signals are taken from here on, so one that comes while the line opens ends us cleanly.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        logLine(QStringLiteral("cannot watch for signals"));
-        return 1;
-    }
     QSocketNotifier signalWatch(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalWatch, &QSocketNotifier::activated, &app, [&] {
         char number = 0;
@@ -313,13 +320,7 @@ int main(int argc, char** argv) {
         logLine(QStringLiteral("configuration reread (the port, the listening addresses, udp and "
                                "udp-port change with a restart)"));
     });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(number, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Ready: told once the signals are taken, so that one sent on hearing it is handled.
+    // Ready: told once the reload is wired, so that one asked for on hearing it is handled.
     if (notifier)
         notifier->serving();
     line.start();

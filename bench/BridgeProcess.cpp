@@ -1,7 +1,12 @@
 #include "BridgeProcess.h"
 
+#include "Harness.h"
+#include "HttpClient.h"
+
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -68,6 +73,25 @@ bool BridgeProcess::startDaemon(const Options& options) {
             return false;
     }
     return true;
+}
+
+const char* BridgeProcess::startInFrontOf(const QByteArray& device, Options options) {
+    options.line = QString::fromLocal8Bit(device);
+    options.http = true;
+    if (!startDaemon(options)) {
+        reportLog();
+        return "trv-bridge printed no http line";
+    }
+    HttpClient client(httpPort);
+    for (int i = 0; i < 50; ++i) {
+        const QJsonObject status =
+            QJsonDocument::fromJson(client.request("GET", "/api/status").body).object();
+        if (status.value(QLatin1String("line"))[QLatin1String("up")].toBool())
+            return nullptr;
+        spin(100);
+    }
+    reportLog();
+    return "the line did not come up";
 }
 
 const QByteArray& BridgeProcess::readSim() {

@@ -16,11 +16,11 @@ constexpr int kBaud = 19200;
 // pseudo-terminal or of any device given; both are stopped with the object.
 struct BridgeProcess {
     struct Options {
-        std::optional<int> cacheMs; // none: the daemon's own default
-        QString line = {};          // --port; empty: the simulator's device
-        bool http = false;          // --http-listen 127.0.0.1:0 beside PJLink
-        int poll = 0;               // --poll: none unless a part measures it
-        QStringList extra = {};     // further options
+        std::optional<int> cacheMs = {}; // none: the daemon's own default
+        QString line = {};               // --port; empty: the simulator's device
+        bool http = false;               // --http-listen 127.0.0.1:0 beside PJLink
+        int poll = 0;                    // --poll: none unless a part measures it
+        QStringList extra = {};          // further options
     };
 
     QTemporaryDir dir;
@@ -37,6 +37,9 @@ struct BridgeProcess {
 
     bool startSim(bool trace);
     bool startDaemon(const Options& options);
+    // The daemon with HTTP beside PJLink in front of `device` (`options` say the rest), its line
+    // up; why not, when it did not start or its line did not come up.
+    const char* startInFrontOf(const QByteArray& device, Options options);
     const QByteArray& readSim();
     // Status reads the simulator has received so far.
     int lineReads();

@@ -8,8 +8,6 @@
 #include "PjlinkClient.h"
 #include "StampedDevice.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <algorithm>
@@ -20,46 +18,11 @@
 namespace bench {
 namespace {
 
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-void percentilesRow(const char* what, const std::vector<double>& samples, const char* target,
-                    const char* extra = "") {
-    char figure[96];
-    std::snprintf(figure, sizeof figure, "%.3f / %.3f ms%s", percentile(samples, 50),
-                  percentile(samples, 99), extra);
-    row(what, figure, target);
-}
-
-// The daemon in front of `device` with its line up; why not, when it is not.
-const char* startOn(BridgeProcess& bridge, const StampedDevice& device, int poll,
-                    QStringList extra = {}) {
-    if (!bridge.startDaemon({.cacheMs = std::nullopt,
-                             .line = QString::fromLocal8Bit(device.path()),
-                             .http = true,
-                             .poll = poll,
-                             .extra = std::move(extra)})) {
-        bridge.reportLog();
-        return "trv-bridge printed no http line";
-    }
-    HttpClient client(bridge.httpPort);
-    for (int i = 0; i < 50; ++i) {
-        const QJsonObject status =
-            QJsonDocument::fromJson(client.request("GET", "/api/status").body).object();
-        if (status.value(QLatin1String("line"))[QLatin1String("up")].toBool())
-            return nullptr;
-        spin(100);
-    }
-    bridge.reportLog();
-    return "the line did not come up";
-}
-
 // GET /metrics back to back from one kept-alive client, after one poll has read the values.
 void metricsScrape(int count) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device, 3600)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {.poll = 3600})) {
         row("fleet: GET /metrics", why, "");
         return;
     }
@@ -94,7 +57,7 @@ void pollCost(int seconds) {
     {
         StampedDevice device;
         BridgeProcess quiet;
-        if (const char* why = startOn(quiet, device, 0)) {
+        if (const char* why = quiet.startInFrontOf(device.path(), {.poll = 0})) {
             row("fleet: the poll's cost", why, "");
             return;
         }
@@ -105,7 +68,7 @@ void pollCost(int seconds) {
     StampedDevice device;
     device.setPaced(true);
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device, 1)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {.poll = 1})) {
         row("fleet: the poll's cost", why, "");
         return;
     }
@@ -144,7 +107,7 @@ void notifyDelay(int count) {
     BridgeProcess bridge;
     const QString to = QStringLiteral("127.0.0.1:%1").arg(listener.localPort());
     if (const char* why =
-            startOn(bridge, device, 0, {"--notify", to})) {
+            bridge.startInFrontOf(device.path(), {.poll = 0, .extra = {"--notify", to}})) {
         row("fleet: change to notification", why, "");
         return;
     }
@@ -186,7 +149,7 @@ void pollersAndScrapes(int seconds) {
     constexpr int kThreads = 4;
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device, 60)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {.poll = 60})) {
         row("fleet: 200 pollers and scrapes", why, "");
         return;
     }

@@ -101,8 +101,18 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+double msSince(Clock::time_point t0) { return msBetween(t0, Clock::now()); }
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+void percentilesRow(const char* what, const std::vector<double>& samples, const char* target,
+                    const char* extra) {
+    char figure[96];
+    std::snprintf(figure, sizeof figure, "%.3f / %.3f ms%s", percentile(samples, 50),
+                  percentile(samples, 99), extra);
+    row(what, figure, target);
 }
 
 std::int64_t monotonicNs() {

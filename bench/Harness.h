@@ -81,10 +81,14 @@ int connectFrom(int host, quint16 port);
 void spin(int ms);
 double percentile(std::vector<double> v, double p);
 double msSince(Clock::time_point t0);
+double msBetween(Clock::time_point from, Clock::time_point to);
 std::int64_t monotonicNs();
 
 // One row of the table.
 void row(const char* what, const char* figure, const char* target);
+// A row of the 50th and 99th percentiles of `samples`, in ms, with `extra` after them.
+void percentilesRow(const char* what, const std::vector<double>& samples, const char* target,
+                    const char* extra = "");
 void header();
 
 long residentKiB();

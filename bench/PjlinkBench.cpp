@@ -32,14 +32,6 @@ std::vector<double> roundTrips(PjlinkClient& client, std::string_view request, i
     return samples;
 }
 
-void pjlinkRow(const char* what, const std::vector<double>& samples, const char* target,
-               const char* extra = "") {
-    char figure[96];
-    std::snprintf(figure, sizeof figure, "%.3f / %.3f ms%s", percentile(samples, 50),
-                  percentile(samples, 99), extra);
-    row(what, figure, target);
-}
-
 // Queries answered without the line: the class, and the power with the status read cached.
 void pjlinkCached(int count) {
     BridgeProcess bridge;
@@ -55,12 +47,12 @@ void pjlinkCached(int count) {
     const std::vector<double> clss = roundTrips(client, "%1CLSS ?\r", count);
     char extra[48];
     std::snprintf(extra, sizeof extra, ", %zu replies", clss.size());
-    pjlinkRow("trv-bridge CLSS ? (no line): 50th / 99th", clss, "", extra);
+    percentilesRow("trv-bridge CLSS ? (no line): 50th / 99th", clss, "", extra);
     const std::string first = client.ask("%1POWR ?\r");
     const std::vector<double> powr = roundTrips(client, "%1POWR ?\r", count);
     spin(100);
     std::snprintf(extra, sizeof extra, ", %d line read", bridge.lineReads());
-    pjlinkRow("trv-bridge POWR ?, cached: 50th / 99th", powr, "", extra);
+    percentilesRow("trv-bridge POWR ?, cached: 50th / 99th", powr, "", extra);
     if (first != "%1POWR=0")
         std::fprintf(stderr, "trv-bench: first POWR ? answered \"%s\"\n", first.c_str());
     bridge.reportLog();
@@ -113,11 +105,11 @@ void pjlinkLine(int count) {
     const std::vector<double> backToBack = roundTrips(client, "%1POWR ?\r", count);
     spin(200);
     const std::vector<double> spaced = roundTrips(client, "%1POWR ?\r", count, 100);
-    pjlinkRow("trv-bridge POWR ?, line, back to back: 50/99", backToBack, "");
-    pjlinkRow("  the same, 100 ms between: 50th / 99th", spaced, "");
+    percentilesRow("trv-bridge POWR ?, line, back to back: 50/99", backToBack, "");
+    percentilesRow("  the same, 100 ms between: 50th / 99th", spaced, "");
     char wire[32];
     std::snprintf(wire, sizeof wire, "(wire, %d baud)", kBaud);
-    pjlinkRow("  CR0 straight to the device: 50th / 99th", direct, wire);
+    percentilesRow("  CR0 straight to the device: 50th / 99th", direct, wire);
     char figure[64];
     for (const auto* series : {&backToBack, &spaced}) {
         std::snprintf(figure, sizeof figure, "%.3f / %.3f ms",

@@ -35,31 +35,6 @@ constexpr int kPjlinkFirstHost = 2;  // PJLink pollers from 127.0.0.2 to .65
 constexpr int kEventsFirstHost = 66; // event sockets from 127.0.0.66 to .129
 constexpr int kClients = 64;
 
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-// The daemon with PJLink and HTTP in front of `device`; why not, when it did not start or its
-// line did not come up.
-const char* startOn(BridgeProcess& bridge, const StampedDevice& device,
-                    std::optional<int> cacheMs = std::nullopt) {
-    if (!bridge.startDaemon(
-            {.cacheMs = cacheMs, .line = QString::fromLocal8Bit(device.path()), .http = true})) {
-        bridge.reportLog();
-        return "trv-bridge printed no http line";
-    }
-    HttpClient client(bridge.httpPort);
-    for (int i = 0; i < 50; ++i) {
-        const HttpClient::Reply reply = client.request("GET", "/api/status");
-        const QJsonObject status = QJsonDocument::fromJson(reply.body).object();
-        if (status.value(QLatin1String("line"))[QLatin1String("up")].toBool())
-            return nullptr;
-        spin(100);
-    }
-    bridge.reportLog();
-    return "the line did not come up";
-}
-
 // Runs the event loop until `done`, at most `ms`; whether it came.
 template <typename Done> bool spinUntil(Done done, int ms) {
     const auto until = Clock::now() + std::chrono::milliseconds(ms);
@@ -71,21 +46,13 @@ template <typename Done> bool spinUntil(Done done, int ms) {
     return true;
 }
 
-void percentilesRow(const char* what, const std::vector<double>& samples, const char* target,
-                    const char* extra = "") {
-    char figure[96];
-    std::snprintf(figure, sizeof figure, "%.3f / %.3f ms%s", percentile(samples, 50),
-                  percentile(samples, 99), extra);
-    row(what, figure, target);
-}
-
 // POST /api/send of "CR0" from one kept-alive client, back to back; the daemon's own share is
 // each round trip less the time the device took from the command's carriage return to the end
 // of its reply.
 void webSend(int count) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {})) {
         row("web: POST /api/send", why, "");
         return;
     }
@@ -138,7 +105,7 @@ void webEvents(int count, bool paced) {
     StampedDevice device;
     device.setPaced(paced);
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {})) {
         row(what, why, "");
         return;
     }
@@ -192,7 +159,7 @@ void webEvents(int count, bool paced) {
 void webLoad(int seconds) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {})) {
         row("web: 64 sockets + 64 PJLink pollers", why, "");
         return;
     }
@@ -382,7 +349,7 @@ void sendTimesRow(const std::vector<QDateTime>& times) {
 void webSocketHold(int holdMs) {
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {})) {
         row("web hold, plain socket", why, "");
         return;
     }
@@ -444,7 +411,7 @@ void webBrowser(int loads, int holdMs) {
     }
     StampedDevice device;
     BridgeProcess bridge;
-    if (const char* why = startOn(bridge, device)) {
+    if (const char* why = bridge.startInFrontOf(device.path(), {})) {
         row("web page in chromium", why, "");
         return;
     }

@@ -1,5 +1,6 @@
 // The panel through a real serial device server: ser2net on the loopback in front of trv-sim,
 // once as a raw TCP accepter and once speaking RFC 2217.
+#include "support/LoopbackServer.h"
 #include "support/PanelOnServer.h"
 #include "windows/settings/Form2.h"
 
@@ -7,7 +8,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,12 +16,6 @@
 
 namespace trv {
 namespace {
-
-quint16 freePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 struct ServerKind {
     const char* name;
@@ -152,7 +146,8 @@ TEST_F(Rfc2217Server, DialogSpeedReachesTheDeviceBehindTheServer) {
 class DeviceServerMissing : public testing::PanelOnServer {};
 
 TEST_F(DeviceServerMissing, NobodyListeningGivesRetryWithTheReason) {
-    startPanel({{"Ports/COM3", QStringLiteral("tcp://127.0.0.1:%1").arg(freePort())}});
+    startPanel({{"Ports/COM3",
+                 QStringLiteral("tcp://127.0.0.1:%1").arg(testing::LoopbackServer::freePort())}});
     chooseCom3(); // nothing stored: the dialog
     EXPECT_FALSE(serial_.isOpen());
     ASSERT_EQ(messages_.shown.size(), 1u);

@@ -1,6 +1,7 @@
 // trv-bridge as a monitoring system meets it: Debian's prometheus, started here with the
 // shipped scrape configuration and alert rules, scrapes a bridge in front of trv-sim, and
 // prometheus-alertmanager delivers the lamp fault to a webhook written here.
+#include "support/LoopbackServer.h"
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -19,13 +20,6 @@
 
 namespace trv {
 namespace {
-
-// A port nobody listens on at the moment of asking, for a program that takes no port 0.
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // One HTTP request on a connection of its own; the reply's body, or nothing.
 std::optional<QByteArray> httpGet(quint16 port, const QByteArray& target,
@@ -62,7 +56,10 @@ public:
                     const QByteArray head = buffer->left(end).toLower();
                     const qsizetype at = head.indexOf("content-length:");
                     const qsizetype length =
-                        at < 0 ? 0 : head.mid(at + 15, head.indexOf('\n', at) - at - 15).trimmed().toLongLong();
+                        at < 0 ? 0
+                               : head.mid(at + 15, head.indexOf('\n', at) - at - 15)
+                                     .trimmed()
+                                     .toLongLong();
                     if (buffer->size() < end + 4 + length)
                         return;
                     bodies.push_back(buffer->mid(end + 4, length));
@@ -102,8 +99,8 @@ protected:
     }
     // The value of an instant query's single sample, or nothing yet.
     std::optional<double> query(const QByteArray& expression) const {
-        const auto body = httpGet(prometheusPort_,
-                                  "/api/v1/query?query=" + QUrl::toPercentEncoding(expression));
+        const auto body =
+            httpGet(prometheusPort_, "/api/v1/query?query=" + QUrl::toPercentEncoding(expression));
         if (!body)
             return std::nullopt;
         const QJsonArray result =
@@ -162,7 +159,7 @@ TEST_F(Prometheus, ScrapesTheBridgeWithTheShippedConfigurationAndDeliversTheLamp
 
     // Alertmanager with one route, to the webhook here.
     Webhook webhook;
-    const quint16 alertmanagerPort = freePort();
+    const quint16 alertmanagerPort = testing::LoopbackServer::freePort();
     ASSERT_TRUE(write(path("alertmanager.yml"),
                       "route:\n  receiver: test\n  group_wait: 1s\n  group_interval: 1s\n"
                       "receivers:\n  - name: test\n    webhook_configs:\n"
@@ -186,10 +183,10 @@ TEST_F(Prometheus, ScrapesTheBridgeWithTheShippedConfigurationAndDeliversTheLamp
     ASSERT_TRUE(write(path("prometheus.yml"), configuration));
     ASSERT_TRUE(QFile::copy(examples.filePath(QStringLiteral("trv-bridge.rules.yml")),
                             path("trv-bridge.rules.yml")));
-    ASSERT_TRUE(write(path("trv-bridges.yml"), "- targets: [\"127.0.0.1:" +
-                                                   QByteArray::number(bridgePort_) +
-                                                   "\"]\n  labels:\n    building: test\n"));
-    prometheusPort_ = freePort();
+    ASSERT_TRUE(write(path("trv-bridges.yml"),
+                      "- targets: [\"127.0.0.1:" + QByteArray::number(bridgePort_) +
+                          "\"]\n  labels:\n    building: test\n"));
+    prometheusPort_ = testing::LoopbackServer::freePort();
     prometheus_.setProcessChannelMode(QProcess::MergedChannels);
     prometheus_.start(prometheusProgram,
                       {"--config.file=" + path("prometheus.yml"),
@@ -224,7 +221,8 @@ TEST_F(Prometheus, ScrapesTheBridgeWithTheShippedConfigurationAndDeliversTheLamp
         return false;
     };
     EXPECT_TRUE(QTest::qWaitFor(delivered, 60000))
-        << webhook.bodies.size() << " deliveries; " << alertmanager_.readAllStandardError().right(2000).toStdString();
+        << webhook.bodies.size() << " deliveries; "
+        << alertmanager_.readAllStandardError().right(2000).toStdString();
     // Nothing else was wrong: the only alert is the fault.
     for (const QByteArray& body : webhook.bodies)
         EXPECT_FALSE(body.contains("TrvLineDown") || body.contains("TrvLampNearEnd"))

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTcpServer>
 #include <QThread>
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -127,6 +128,12 @@ void LoopbackServer::Peer::resetNow() {
 void LoopbackServer::Peer::shrinkReceiveBuffer() {
     const int size = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+quint16 LoopbackServer::freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
 LoopbackServer::Peer LoopbackServer::connect(quint16 port, int host, int ms) {

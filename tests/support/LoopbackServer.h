@@ -43,6 +43,9 @@ public:
     // loopback), connected, or not open when the connection failed within `ms`. Qt's events
     // go on while it connects.
     static Peer connect(quint16 port, int host = 1, int ms = 5000);
+    // A port of 127.0.0.1 that nobody listened on as it was asked, for a program that takes no
+    // port 0 (another process may take it meanwhile).
+    static quint16 freePort();
     using Script = std::function<void(Peer&)>;
 
     LoopbackServer();

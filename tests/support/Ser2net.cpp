@@ -1,7 +1,7 @@
 #include "support/Ser2net.h"
 
+#include "support/LoopbackServer.h"
 #include <QFile>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -14,12 +14,6 @@ QString program() {
             return QString::fromLatin1(path);
     }
     return {};
-}
-
-quint16 freePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
 }
 
 } // namespace
@@ -49,7 +43,7 @@ bool Ser2net::start(const QString& folder, const QString& device, const QStringL
     config.write("%YAML 1.1\n---\n");
     ports_.clear();
     for (const QString& accepter : accepters) {
-        ports_ << freePort();
+        ports_ << LoopbackServer::freePort();
         config.write(QStringLiteral("connection: &trv%1\n"
                                     "  accepter: %2tcp,127.0.0.1,%3\n"
                                     "  connector: serialdev,%4,9600n81,local\n"

@@ -43,23 +43,11 @@ std::string MetricsText::number(double value) {
     return std::string(buffer, result.ptr);
 }
 
-std::string MetricsText::escapeLabel(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (const char c : value) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out.push_back(c);
-    }
-    return out;
-}
+std::string MetricsText::escapeLabel(std::string_view value) { return escaped(value, true); }
 
-std::string MetricsText::escapeHelp(std::string_view value) {
+std::string MetricsText::escapeHelp(std::string_view value) { return escaped(value, false); }
+
+std::string MetricsText::escaped(std::string_view value, bool quote) {
     std::string out;
     out.reserve(value.size());
     for (const char c : value) {
@@ -67,6 +55,8 @@ std::string MetricsText::escapeHelp(std::string_view value) {
             out += "\\\\";
         else if (c == '\n')
             out += "\\n";
+        else if (c == '"' && quote)
+            out += "\\\"";
         else
             out.push_back(c);
     }

@@ -27,6 +27,9 @@ public:
     static std::string escapeHelp(std::string_view value);
 
 private:
+    // Backslashes and line ends, and in a label value the double quote, as the format wants.
+    static std::string escaped(std::string_view value, bool quote);
+
     std::string text_;
 };
 
